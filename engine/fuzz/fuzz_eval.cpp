@@ -1,0 +1,18 @@
+// The exported evaluation function: any bytes give a well-formed reply.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "json.hpp"
+#include "zefa_engine.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string text(reinterpret_cast<const char*>(data), size);
+  char* reply = zefa_engine_eval(text.c_str());
+  zefa::json::Value v;
+  zefa::json::ParseError err;
+  if (!zefa::json::parse(reply, v, err) || !v.is_object() || v.obj().at(0).name() != "ok") std::abort();
+  if (v["ok"].as_bool() ? !v.find("value") : !v["error"].is_string()) std::abort();
+  zefa_engine_free(reply);
+  return 0;
+}

@@ -1,0 +1,534 @@
+// JSON text: the strict parser and the compact writer.
+#include <array>
+#include <charconv>
+#include <cmath>
+
+#include "json.hpp"
+
+namespace zefa::json {
+
+namespace {
+
+// 1 for bytes that end the fast path of a string: the quote, the backslash
+// and the control characters.
+constexpr auto kStrStop = [] {
+  std::array<unsigned char, 256> t{};
+  for (int c = 0; c < 0x20; ++c) t[c] = 1;
+  t['"'] = 1;
+  t['\\'] = 1;
+  return t;
+}();
+
+class Parser {
+ public:
+  Parser(std::string_view text) : p_(text.data()), b_(text.data()), e_(text.data() + text.size()) {}
+
+  bool run(Value& out, ParseError& err) {
+    bool ok = value(out, 0);
+    if (ok) {
+      skip_ws();
+      if (p_ != e_) ok = fail_at("trailing characters");
+    }
+    if (!ok) {
+      err.message = msg_;
+      locate(err);
+    }
+    return ok;
+  }
+
+ private:
+  const char* p_;
+  const char* b_;
+  const char* e_;
+  const char* errpos_ = nullptr;  // offending byte, or e_ at end of input
+  const char* msg_ = "";
+  std::string scratch_;
+
+  // Always returns false so callers can `return fail(...)`.
+  bool fail_at(const char* m) {
+    msg_ = m;
+    errpos_ = p_;
+    return false;
+  }
+  bool fail_eof(const char* m) {
+    msg_ = m;
+    errpos_ = e_;
+    return false;
+  }
+
+  // Line and column are computed only when an error is reported: the column
+  // counts bytes up to and including the offending one.
+  void locate(ParseError& err) const {
+    const char* upto = errpos_ < e_ ? errpos_ + 1 : e_;
+    size_t line = 1;
+    const char* ls = b_;
+    for (const char* q = b_; q < upto; ++q)
+      if (*q == '\n') {
+        ++line;
+        ls = q + 1;
+      }
+    err.line = line;
+    err.column = static_cast<size_t>(upto - ls);
+  }
+
+  void skip_ws() {
+    while (p_ < e_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
+  }
+
+  bool value(Value& out, int depth) {
+    skip_ws();
+    if (p_ == e_) return fail_eof("EOF while parsing a value");
+    switch (*p_) {
+      case '{': return object(out, depth + 1);
+      case '[': return array(out, depth + 1);
+      case '"': {
+        std::string_view s;
+        if (!string(s)) return false;
+        out = Value(s);
+        return true;
+      }
+      case 't': return literal("true", out, Value(true));
+      case 'f': return literal("false", out, Value(false));
+      case 'n': return literal("null", out, Value());
+      default:
+        if (*p_ == '-' || (*p_ >= '0' && *p_ <= '9')) return number(out);
+        return fail_at("expected value");
+    }
+  }
+
+  bool literal(std::string_view word, Value& out, Value v) {
+    for (char c : word) {
+      if (p_ == e_) return fail_eof("EOF while parsing a value");
+      if (*p_ != c) return fail_at("expected ident");
+      ++p_;
+    }
+    out = std::move(v);
+    return true;
+  }
+
+  bool number(Value& out) {
+    const char* start = p_;
+    bool neg = false;
+    if (*p_ == '-') {
+      neg = true;
+      ++p_;
+      if (p_ == e_) return fail_eof("EOF while parsing a value");
+    }
+    if (*p_ < '0' || *p_ > '9') return fail_at("invalid number");
+    uint64_t acc = 0;
+    bool overflow = false;
+    if (*p_ == '0') {
+      ++p_;
+      if (p_ < e_ && *p_ >= '0' && *p_ <= '9') return fail_at("invalid number");
+    } else {
+      while (p_ < e_ && *p_ >= '0' && *p_ <= '9') {
+        unsigned d = static_cast<unsigned>(*p_ - '0');
+        if (acc > (UINT64_MAX - d) / 10) overflow = true;
+        acc = acc * 10 + d;
+        ++p_;
+      }
+    }
+    bool is_float = false;
+    if (p_ < e_ && *p_ == '.') {
+      is_float = true;
+      ++p_;
+      if (p_ == e_) return fail_eof("EOF while parsing a value");
+      if (*p_ < '0' || *p_ > '9') return fail_at("invalid number");
+      while (p_ < e_ && *p_ >= '0' && *p_ <= '9') ++p_;
+    }
+    if (p_ < e_ && (*p_ == 'e' || *p_ == 'E')) {
+      is_float = true;
+      ++p_;
+      if (p_ < e_ && (*p_ == '+' || *p_ == '-')) ++p_;
+      if (p_ == e_) return fail_eof("EOF while parsing a value");
+      if (*p_ < '0' || *p_ > '9') return fail_at("invalid number");
+      while (p_ < e_ && *p_ >= '0' && *p_ <= '9') ++p_;
+    }
+    if (!is_float && !overflow) {
+      if (!neg) {
+        out = Value(static_cast<unsigned long long>(acc));
+        return true;
+      }
+      // "-0" is not a negative integer: it reads as the float -0.0.
+      if (acc != 0 && acc <= static_cast<uint64_t>(INT64_MAX) + 1) {
+        out = Value(static_cast<long long>(0 - acc));
+        return true;
+      }
+    }
+    double d = 0;
+    auto [q, ec] = std::from_chars(start, p_, d);
+    if (ec == std::errc::result_out_of_range) {
+      // Underflow reads as zero; overflow is an error, never infinity.
+      if (!tiny(start, p_)) {
+        p_ = start;
+        return fail_at("number out of range");
+      }
+      d = neg ? -0.0 : 0.0;
+    } else if (ec != std::errc() || q != p_) {
+      p_ = start;
+      return fail_at("invalid number");
+    }
+    out = Value(d);
+    return true;
+  }
+
+  // Whether the number text's magnitude is below 1 (an underflow rather
+  // than an overflow when the conversion reports out of range).
+  static bool tiny(const char* s, const char* e) {
+    if (*s == '-') ++s;
+    long long intdigits = 0;
+    long long leadzeros = 0;
+    bool seen = false;
+    const char* q = s;
+    while (q < e && *q >= '0' && *q <= '9') {
+      if (*q != '0' || seen) {
+        seen = true;
+        ++intdigits;
+      }
+      ++q;
+    }
+    if (q < e && *q == '.') {
+      ++q;
+      while (q < e && *q >= '0' && *q <= '9') {
+        if (!seen) {
+          if (*q == '0') ++leadzeros;
+          else seen = true;
+        }
+        ++q;
+      }
+    }
+    long long exp = 0;
+    if (q < e && (*q == 'e' || *q == 'E')) {
+      ++q;
+      bool eneg = false;
+      if (*q == '+' || *q == '-') eneg = *q++ == '-';
+      while (q < e) {
+        if (exp < 100000000) exp = exp * 10 + (*q - '0');
+        ++q;
+      }
+      if (eneg) exp = -exp;
+    }
+    long long mag = (intdigits > 0 ? intdigits : -leadzeros) + exp;
+    return mag < 0;
+  }
+
+  static int hexval(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  }
+
+  bool hex4(unsigned& cp) {
+    cp = 0;
+    for (int i = 0; i < 4; ++i) {
+      if (p_ == e_) return fail_eof("EOF while parsing a string");
+      int h = hexval(*p_);
+      if (h < 0) return fail_at("invalid escape");
+      cp = cp * 16 + static_cast<unsigned>(h);
+      ++p_;
+    }
+    return true;
+  }
+
+  static void put_utf8(std::string& s, unsigned cp) {
+    if (cp < 0x80) {
+      s += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      s += static_cast<char>(0xC0 | (cp >> 6));
+      s += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      s += static_cast<char>(0xE0 | (cp >> 12));
+      s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      s += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      s += static_cast<char>(0xF0 | (cp >> 18));
+      s += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      s += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+
+  // On success `s` views either the input or the scratch buffer, valid until
+  // the next call.
+  bool string(std::string_view& s) {
+    ++p_;  // opening quote
+    const char* start = p_;
+    while (p_ < e_ && !kStrStop[static_cast<unsigned char>(*p_)]) ++p_;
+    if (p_ == e_) return fail_eof("EOF while parsing a string");
+    if (*p_ == '"') {
+      s = std::string_view(start, static_cast<size_t>(p_ - start));
+      ++p_;
+      return true;
+    }
+    scratch_.assign(start, p_);
+    while (true) {
+      if (p_ == e_) return fail_eof("EOF while parsing a string");
+      unsigned char c = static_cast<unsigned char>(*p_);
+      if (c == '"') {
+        ++p_;
+        s = scratch_;
+        return true;
+      }
+      if (c < 0x20) return fail_at("control character (\\u0000-\\u001F) found while parsing a string");
+      if (c != '\\') {
+        const char* run = p_;
+        while (p_ < e_ && !kStrStop[static_cast<unsigned char>(*p_)]) ++p_;
+        scratch_.append(run, p_);
+        continue;
+      }
+      ++p_;
+      if (p_ == e_) return fail_eof("EOF while parsing a string");
+      char esc = *p_++;
+      switch (esc) {
+        case '"': scratch_ += '"'; break;
+        case '\\': scratch_ += '\\'; break;
+        case '/': scratch_ += '/'; break;
+        case 'b': scratch_ += '\b'; break;
+        case 'f': scratch_ += '\f'; break;
+        case 'n': scratch_ += '\n'; break;
+        case 'r': scratch_ += '\r'; break;
+        case 't': scratch_ += '\t'; break;
+        case 'u': {
+          unsigned cp;
+          if (!hex4(cp)) return false;
+          if (cp >= 0xDC00 && cp <= 0xDFFF) {
+            --p_;
+            return fail_at("lone trailing surrogate in hex escape");
+          }
+          if (cp >= 0xD800 && cp <= 0xDBFF) {
+            if (p_ == e_) return fail_eof("EOF while parsing a string");
+            if (*p_ != '\\' || p_ + 1 >= e_ || p_[1] != 'u') {
+              return fail_at("lone leading surrogate in hex escape");
+            }
+            p_ += 2;
+            unsigned lo;
+            if (!hex4(lo)) return false;
+            if (lo < 0xDC00 || lo > 0xDFFF) {
+              --p_;
+              return fail_at("lone leading surrogate in hex escape");
+            }
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+          }
+          put_utf8(scratch_, cp);
+          break;
+        }
+        default:
+          --p_;
+          return fail_at("invalid escape");
+      }
+    }
+  }
+
+  bool array(Value& out, int depth) {
+    if (depth > kMaxDepth) return fail_at("recursion limit exceeded");
+    ++p_;
+    Array items;
+    skip_ws();
+    if (p_ < e_ && *p_ == ']') {
+      ++p_;
+      out = Value(std::move(items));
+      return true;
+    }
+    while (true) {
+      items.emplace_back();
+      if (!value(items.back(), depth)) return false;
+      skip_ws();
+      if (p_ == e_) return fail_eof("EOF while parsing a list");
+      if (*p_ == ']') {
+        ++p_;
+        out = Value(std::move(items));
+        return true;
+      }
+      if (*p_ != ',') return fail_at("expected `,` or `]`");
+      ++p_;
+      skip_ws();
+      if (p_ < e_ && *p_ == ']') return fail_at("trailing comma");
+    }
+  }
+
+  bool object(Value& out, int depth) {
+    if (depth > kMaxDepth) return fail_at("recursion limit exceeded");
+    ++p_;
+    Object obj;
+    skip_ws();
+    if (p_ < e_ && *p_ == '}') {
+      ++p_;
+      out = Value(std::move(obj));
+      return true;
+    }
+    while (true) {
+      skip_ws();
+      if (p_ == e_) return fail_eof("EOF while parsing an object");
+      if (*p_ != '"') return fail_at(*p_ == '}' ? "trailing comma" : "key must be a string");
+      std::string_view k;
+      if (!string(k)) return false;
+      Value key(k);
+      skip_ws();
+      if (p_ == e_) return fail_eof("EOF while parsing an object");
+      if (*p_ != ':') return fail_at("expected `:`");
+      ++p_;
+      Value v;
+      if (!value(v, depth)) return false;
+      // A repeated key keeps the last value at the first key's position.
+      obj.put(std::move(key), std::move(v));
+      skip_ws();
+      if (p_ == e_) return fail_eof("EOF while parsing an object");
+      if (*p_ == '}') {
+        ++p_;
+        out = Value(std::move(obj));
+        return true;
+      }
+      if (*p_ != ',') return fail_at("expected `,` or `}`");
+      ++p_;
+    }
+  }
+};
+
+constexpr char kHex[] = "0123456789abcdef";
+
+void dump_rec(const Value& v, std::string& out) {
+  switch (v.type()) {
+    case Type::Null: out += "null"; return;
+    case Type::Bool: out += v.as_bool() ? "true" : "false"; return;
+    case Type::Number: {
+      if (v.is_f64()) {
+        write_double(v.as_f64(), out);
+        return;
+      }
+      char buf[24];
+      auto r = v.is_u64() ? std::to_chars(buf, buf + sizeof buf, v.as_u64())
+                          : std::to_chars(buf, buf + sizeof buf, v.as_i64());
+      out.append(buf, r.ptr);
+      return;
+    }
+    case Type::String: write_string(v.str(), out); return;
+    case Type::Array: {
+      out += '[';
+      bool first = true;
+      for (const Value& e : v.arr()) {
+        if (!first) out += ',';
+        first = false;
+        dump_rec(e, out);
+      }
+      out += ']';
+      return;
+    }
+    case Type::Object: {
+      out += '{';
+      bool first = true;
+      for (const Member& m : v.obj()) {
+        if (!first) out += ',';
+        first = false;
+        write_string(m.key.str(), out);
+        out += ':';
+        dump_rec(m.value, out);
+      }
+      out += '}';
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+std::string ParseError::to_string() const {
+  return message + " at line " + std::to_string(line) + " column " + std::to_string(column);
+}
+
+bool parse(std::string_view text, Value& out, ParseError& err) {
+  Parser p(text);
+  return p.run(out, err);
+}
+
+void write_string(std::string_view s, std::string& out) {
+  out += '"';
+  const char* p = s.data();
+  const char* e = p + s.size();
+  while (p < e) {
+    const char* run = p;
+    while (p < e && !kStrStop[static_cast<unsigned char>(*p)]) ++p;
+    out.append(run, p);
+    if (p == e) break;
+    unsigned char c = static_cast<unsigned char>(*p++);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default: {
+        char u[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+        out.append(u, 6);
+      }
+    }
+  }
+  out += '"';
+}
+
+void write_double(double d, std::string& out) {
+  if (!std::isfinite(d)) {
+    out += "null";
+    return;
+  }
+  if (d == 0) {
+    out += std::signbit(d) ? "-0.0" : "0.0";
+    return;
+  }
+  // Shortest round-trip digits in scientific form, e.g. "-1.2345e+02".
+  char buf[40];
+  auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
+  const char* p = buf;
+  if (*p == '-') {
+    out += '-';
+    ++p;
+  }
+  char digits[24];
+  int n = 0;
+  while (*p != 'e') {
+    if (*p != '.') digits[n++] = *p;
+    ++p;
+  }
+  ++p;  // 'e'
+  int exp = 0;
+  std::from_chars(*p == '+' ? p + 1 : p, r.ptr, exp);
+  if (exp >= -5 && exp <= 15) {
+    if (exp >= 0) {
+      if (n <= exp + 1) {
+        out.append(digits, static_cast<size_t>(n));
+        out.append(static_cast<size_t>(exp + 1 - n), '0');
+        out += ".0";
+      } else {
+        out.append(digits, static_cast<size_t>(exp + 1));
+        out += '.';
+        out.append(digits + exp + 1, static_cast<size_t>(n - exp - 1));
+      }
+    } else {
+      out += "0.";
+      out.append(static_cast<size_t>(-exp - 1), '0');
+      out.append(digits, static_cast<size_t>(n));
+    }
+    return;
+  }
+  out += digits[0];
+  if (n > 1) {
+    out += '.';
+    out.append(digits + 1, static_cast<size_t>(n - 1));
+  }
+  out += exp < 0 ? "e-" : "e+";
+  char eb[8];
+  auto er = std::to_chars(eb, eb + sizeof eb, exp < 0 ? -exp : exp);
+  out.append(eb, er.ptr);
+}
+
+std::string dump(const Value& v) {
+  std::string out;
+  dump_rec(v, out);
+  return out;
+}
+
+void dump_to(const Value& v, std::string& out) { dump_rec(v, out); }
+
+}  // namespace zefa::json

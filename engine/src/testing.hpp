@@ -1,0 +1,15 @@
+// Fault injection for tests: lets a test raise an internal fault at a named
+// point (for example while a registry lock is held). In normal operation no
+// hook is installed and a fault point is one relaxed atomic load.
+#pragma once
+
+#include <string_view>
+
+namespace zefa::testing {
+
+using FaultHook = void (*)(std::string_view where);
+
+void set_fault_hook(FaultHook hook) noexcept;
+void fault_point(std::string_view where);
+
+}  // namespace zefa::testing

@@ -1,0 +1,146 @@
+// The exported functions, loaded from the built shared library as a host
+// loads them.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "error.hpp"
+#include "json.hpp"
+#include "lib.hpp"
+#include "testing.hpp"
+
+namespace {
+
+struct Engine {
+  void* handle = nullptr;
+  uint8_t* (*alloc)(size_t) = nullptr;
+  void (*dealloc)(uint8_t*, size_t) = nullptr;
+  char* (*eval)(const char*) = nullptr;
+  void (*free)(char*) = nullptr;
+
+  Engine() {
+    handle = dlopen(ZEFA_ENGINE_SO, RTLD_NOW | RTLD_LOCAL);
+    if (!handle) return;
+    alloc = reinterpret_cast<decltype(alloc)>(dlsym(handle, "zefa_engine_alloc"));
+    dealloc = reinterpret_cast<decltype(dealloc)>(dlsym(handle, "zefa_engine_dealloc"));
+    eval = reinterpret_cast<decltype(eval)>(dlsym(handle, "zefa_engine_eval"));
+    free = reinterpret_cast<decltype(free)>(dlsym(handle, "zefa_engine_free"));
+  }
+  std::string call(const char* request) const {
+    char* r = eval(request);
+    std::string s(r);
+    free(r);
+    return s;
+  }
+};
+
+const Engine& engine() {
+  static Engine e;
+  return e;
+}
+
+class CApi : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(engine().handle, nullptr) << dlerror();
+    ASSERT_TRUE(engine().eval && engine().free && engine().alloc && engine().dealloc);
+  }
+};
+
+}  // namespace
+
+TEST_F(CApi, EntryLevelReplies) {
+  struct Case {
+    const char* request;
+    const char* reply;
+  } cases[] = {
+      {nullptr, R"({"ok":false,"error":"null input"})"},
+      {"\xFF", R"({"ok":false,"error":"invalid UTF-8"})"},
+      {"{\"op\":\"\xC3\x28\"}", R"({"ok":false,"error":"invalid UTF-8"})"},
+      {"", R"({"ok":false,"error":"EOF while parsing a value at line 1 column 0"})"},
+      {"{} x", R"({"ok":false,"error":"trailing characters at line 1 column 4"})"},
+      {"[1,2]", R"({"ok":false,"error":"unknown engine operation"})"},
+      {"42", R"({"ok":false,"error":"unknown engine operation"})"},
+      {R"({"op":"no_such_op"})", R"({"ok":false,"error":"unknown engine operation"})"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(engine().call(c.request), c.reply) << (c.request ? c.request : "null");
+}
+
+TEST_F(CApi, AllocAndFreeEdgeCases) {
+  EXPECT_EQ(engine().alloc(0), nullptr);
+  uint8_t* p = engine().alloc(4096);
+  ASSERT_NE(p, nullptr);
+  for (size_t i = 0; i < 4096; ++i) ASSERT_EQ(p[i], 0);
+  engine().dealloc(p, 4096);
+  engine().dealloc(nullptr, 10);
+  uint8_t* q = engine().alloc(1);
+  engine().dealloc(q, 0);  // size 0 does nothing: the buffer is still ours
+  engine().dealloc(q, 1);
+  engine().free(nullptr);
+}
+
+TEST_F(CApi, AllocOfImpossibleSizeAborts) {
+  EXPECT_DEATH(engine().alloc(static_cast<size_t>(PTRDIFF_MAX) + 1), "");
+}
+
+TEST_F(CApi, ReplyIsCompleteCompactJson) {
+  // The reply to a request ending in an error keeps escapes intact.
+  std::string reply = engine().call("{\"op\":\"a\\u0000b\"} \x01");
+  EXPECT_EQ(reply.find('\0'), std::string::npos);
+  zefa::json::Value v;
+  zefa::json::ParseError err;
+  ASSERT_TRUE(zefa::json::parse(reply, v, err)) << reply;
+  EXPECT_EQ(v.obj().at(0).name(), "ok");
+  EXPECT_EQ(v.dump(), reply);
+}
+
+namespace {
+void throwing_hook(std::string_view where) {
+  if (where == "api::request") throw std::out_of_range("index out of range");
+}
+}  // namespace
+
+TEST(Evaluator, InternalFaultAnswersEnginePanic) {
+  zefa::testing::set_fault_hook(&throwing_hook);
+  testing::internal::CaptureStderr();
+  std::string reply = zefa::lib::eval_guarded("{\"op\":\"x\"}");
+  std::string report = testing::internal::GetCapturedStderr();
+  zefa::testing::set_fault_hook(nullptr);
+  EXPECT_EQ(reply, R"({"ok":false,"error":"engine panic"})");
+  EXPECT_NE(report.find("index out of range"), std::string::npos);
+  // The process goes on and later requests are served.
+  EXPECT_EQ(zefa::lib::eval_guarded("[]"), R"({"ok":false,"error":"unknown engine operation"})");
+}
+
+TEST(EngineErrorText, KindPrefixes) {
+  using zefa::EngineError;
+  using zefa::ErrorKind;
+  struct Case {
+    ErrorKind kind;
+    const char* text;
+  } cases[] = {
+      {ErrorKind::Rules, "m"},        {ErrorKind::Device, "m"}, {ErrorKind::Override, "override: m"},
+      {ErrorKind::Request, "m"},      {ErrorKind::Engine, "m"}, {ErrorKind::Unsupported, "unsupported: m"},
+      {ErrorKind::Value, "m"},
+  };
+  for (const auto& c : cases) EXPECT_EQ((EngineError{c.kind, "m"}.to_string()), c.text);
+  EXPECT_EQ(EngineError::from("x").kind, ErrorKind::Engine);
+}
+
+TEST_F(CApi, ConcurrencyManyThreadsEvaluate) {
+  std::vector<std::thread> threads;
+  std::atomic<int> bad{0};
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 500; ++i) {
+        std::string r = engine().call(i % 2 ? "{\"op\":\"x\"}" : "[1,");
+        if (r.rfind("{\"ok\":false,\"error\":", 0) != 0) ++bad;
+      }
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(bad.load(), 0);
+}
