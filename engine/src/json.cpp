@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 #include <random>
@@ -432,13 +433,19 @@ Value* Object::find(std::string_view key) noexcept {
   return i < members_.size() ? &members_[i].value : nullptr;
 }
 
-void Object::index_rebuild() {
+void Object::reserve(size_t n) {
+  members_.reserve(n);
+  if (n >= kIndexFrom && (!slots_ || n * 2 > size_t{mask_} + 1)) index_rebuild(n);
+}
+
+void Object::index_rebuild(size_t room) {
   delete[] slots_;
   slots_ = nullptr;
   mask_ = 0;
-  if (members_.size() < kIndexFrom) return;
+  size_t want = std::max(room, members_.size());
+  if (want < kIndexFrom) return;
   size_t cap = 32;
-  while (cap < members_.size() * 2) cap <<= 1;
+  while (cap < want * 2) cap <<= 1;
   slots_ = new uint32_t[cap]();
   mask_ = static_cast<uint32_t>(cap - 1);
   const uint64_t seed = hash_seed();

@@ -253,7 +253,8 @@ class Object {
   // Removes the member (last member moves into its place) and returns its value.
   bool take(std::string_view key, Value& out);
   void clear();
-  void reserve(size_t n) { members_.reserve(n); }
+  // Room for n members (and their index) without regrowth.
+  void reserve(size_t n);
 
   friend bool operator==(const Object& a, const Object& b) noexcept;
 
@@ -261,7 +262,7 @@ class Object {
   friend class Value;
   void index_insert(size_t pos);
   void index_remove(size_t pos);
-  void index_rebuild();
+  void index_rebuild(size_t room = 0);
   size_t index_find(std::string_view key, uint64_t h) const noexcept;
 
   std::vector<Member> members_;

@@ -320,23 +320,29 @@ class Parser {
     }
   }
 
+  // Elements and members are gathered on shared stacks and moved into a
+  // container of exactly the right size once it is complete.
   bool array(Value& out, int depth) {
     if (depth > kMaxDepth) return fail_at("recursion limit exceeded");
     ++p_;
-    Array items;
     skip_ws();
     if (p_ < e_ && *p_ == ']') {
       ++p_;
-      out = Value(std::move(items));
+      out = Value(Array{});
       return true;
     }
+    const size_t base = astack_.size();
     while (true) {
-      items.emplace_back();
-      if (!value(items.back(), depth)) return false;
+      Value v;
+      if (!value(v, depth)) return false;
+      astack_.push_back(std::move(v));
       skip_ws();
       if (p_ == e_) return fail_eof("EOF while parsing a list");
       if (*p_ == ']') {
         ++p_;
+        Array items(std::make_move_iterator(astack_.begin() + static_cast<ptrdiff_t>(base)),
+                    std::make_move_iterator(astack_.end()));
+        astack_.resize(base);
         out = Value(std::move(items));
         return true;
       }
@@ -350,13 +356,13 @@ class Parser {
   bool object(Value& out, int depth) {
     if (depth > kMaxDepth) return fail_at("recursion limit exceeded");
     ++p_;
-    Object obj;
     skip_ws();
     if (p_ < e_ && *p_ == '}') {
       ++p_;
-      out = Value(std::move(obj));
+      out = Value(Object{});
       return true;
     }
+    const size_t base = mstack_.size();
     while (true) {
       skip_ws();
       if (p_ == e_) return fail_eof("EOF while parsing an object");
@@ -370,12 +376,17 @@ class Parser {
       ++p_;
       Value v;
       if (!value(v, depth)) return false;
-      // A repeated key keeps the last value at the first key's position.
-      obj.put(std::move(key), std::move(v));
+      mstack_.push_back(Member{std::move(key), std::move(v)});
       skip_ws();
       if (p_ == e_) return fail_eof("EOF while parsing an object");
       if (*p_ == '}') {
         ++p_;
+        Object obj;
+        obj.reserve(mstack_.size() - base);
+        // A repeated key keeps the last value at the first key's position.
+        for (size_t i = base; i < mstack_.size(); ++i)
+          obj.put(std::move(mstack_[i].key), std::move(mstack_[i].value));
+        mstack_.resize(base);
         out = Value(std::move(obj));
         return true;
       }
@@ -383,6 +394,9 @@ class Parser {
       ++p_;
     }
   }
+
+  std::vector<Value> astack_;
+  std::vector<Member> mstack_;
 };
 
 constexpr char kHex[] = "0123456789abcdef";
