@@ -6,7 +6,7 @@
 #include <exception>
 #include <typeinfo>
 
-#include "api.hpp"
+#include "api/request.hpp"
 #include "error.hpp"
 #include "json.hpp"
 #include "zefa_engine.h"

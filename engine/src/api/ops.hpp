@@ -1,0 +1,23 @@
+// The operations of each table (internal to the api module).
+#pragma once
+
+#include "api/request.hpp"
+
+namespace zefa::api {
+
+std::string_view op_name(Op op) noexcept;
+
+// Operations that need nothing but the request.
+Result<json::Value> plain(const json::Value& req, Op op);
+// Operations that need a rule pack: resolves the pack, then runs.
+Result<json::Value> ruled(const json::Value& req, Op op);
+// Operations on a live driver named by "handle".
+Result<json::Value> live(const json::Value& req, Op op);
+
+// An operation whose subsystem is not part of this build yet: recognised,
+// answered, never left hanging.
+inline Failure<EngineError> not_served(Op op) {
+  return fail(ErrorKind::Unsupported, std::string(op_name(op)) + " is not available in this build");
+}
+
+}  // namespace zefa::api
