@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "driver/cover.hpp"
 #include "driver/overrides.hpp"
 #include "rules_schema.hpp"
 
@@ -247,7 +248,14 @@ Status<std::string> validate(const Value& pack) {
   if (!schema.ok()) return fail(schema.error());
   ZEFA_CHECK(check(pack, schema.value(), schema.value(), ""));
 
-  // TEMP-ISSUE3: cover defaults and switch names
+  const Value* defaults = pack.find("cover_defaults");
+  ZEFA_CHECK(driver::cover::CoverSettings::from_rules(defaults ? *defaults : Value()));
+
+  if (const Value* switches = pack.find("cover_switches"); switches && switches->is_object()) {
+    for (const Member& m : switches->obj())
+      if (!driver::cover::CoverSettings::known(m.name()))
+        return fail("cover_switches: unknown cover setting " + std::string(m.name()));
+  }
 
   if (const Value* mapping = pack.find("overrides")) {
     auto r = driver::overrides::validate_mapping(*mapping, pack);
