@@ -217,7 +217,6 @@ class Checker {
 
   // "rules {path}: {what}{detail}"
   bool fail_at(std::string_view what, std::string_view detail) {
-    error_.reserve(8 + path_.size() + what.size() + detail.size());
     error_ = "rules ";
     error_ += path_;
     error_ += ": ";

@@ -6,21 +6,18 @@
 // Plain values: copy freely; every function is pure and thread-safe.
 #pragma once
 
-#include <array>
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "error.hpp"
 #include "json.hpp"
+#include "protocol.hpp"
 #include "record.hpp"
 
 namespace zefa::driver::cover {
 
-// TEMP-ISSUE3: the protocol module's StateSource takes this place once it lands.
-enum class StateSource : uint8_t { Control, Inferred, None };
-constexpr auto enum_names(StateSource) { return std::array<std::string_view, 3>{"control", "inferred", "none"}; }
+using protocol::StateSource;
 
 // Settle reads any JSON number as a double and is written by the value rule
 // for computed numbers (30.0 as 30, 2.5 as 2.5, non-finite as null).

@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "data.hpp"
+#include "protocol.hpp"
 
 namespace zefa::driver::overrides {
 
@@ -66,12 +67,6 @@ constexpr std::array<std::string_view, 15> kConverterPropertyKeys = {
     "type", "label", "class", "category", "unit", "series", "rw", "role",
     "min",  "max",   "step",  "options",  "requires", "group", "src"};
 
-// TEMP-ISSUE3: replaced by DpKind::parse once the protocol module lands.
-bool dp_kind_known(const Value& type) {
-  return is_one_of(type, {"Integer", "value", "Boolean", "bool", "Enum", "enum", "Bitmap", "bitmap", "Json", "json",
-                          "Raw", "raw", "String", "string"});
-}
-
 }  // namespace
 
 Check unknown(const Value& value, std::initializer_list<std::string_view> allowed) {
@@ -121,7 +116,7 @@ Check validate(const Value& block, const Value& rules, bool strict) {
     ZEFA_CHECK(unknown(def, {"code", "type", "values", "mode", "report_type"}));
     if (!data::truth(def["code"])) return fail("invalid dp definition");
     if (const Value* type = def.find("type")) {
-      if (!dp_kind_known(*type)) return fail("invalid dp definition");
+      if (!protocol::DpKind::parse(type->str())) return fail("invalid dp definition");
     } else if (def.size() != 1) {
       return fail("a rename takes only a `code`");
     }
