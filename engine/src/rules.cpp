@@ -111,6 +111,38 @@ size_t utf8_length(std::string_view s) noexcept {
   return n;
 }
 
+// The keywords of one schema node, found in a single scan of its members
+// rather than a lookup per keyword: nodes are visited once per instance value.
+struct Keywords {
+  const Value* ref = nullptr;  // only a string "$ref" counts
+  const Value* type = nullptr;
+  const Value* constant = nullptr;
+  const Value* options = nullptr;  // "enum"
+  const Value* min_length = nullptr;
+  const Value* required = nullptr;
+  const Value* properties = nullptr;
+  const Value* additional = nullptr;
+  const Value* items = nullptr;
+  const Value* unique = nullptr;
+
+  explicit Keywords(const Value& node) {
+    for (const Member& m : node.obj()) {
+      std::string_view name = m.name();
+      const Value* v = &m.value;
+      if (name == "type") type = v;
+      else if (name == "properties") properties = v;
+      else if (name == "additionalProperties") additional = v;
+      else if (name == "required") required = v;
+      else if (name == "items") items = v;
+      else if (name == "$ref") ref = v->is_string() ? v : nullptr;
+      else if (name == "const") constant = v;
+      else if (name == "enum") options = v;
+      else if (name == "minLength") min_length = v;
+      else if (name == "uniqueItems") unique = v;
+    }
+  }
+};
+
 // One walk over an instance. The path grows and shrinks in place as the walk
 // descends, so a member costs no allocation of its own.
 class Checker {
@@ -121,31 +153,27 @@ class Checker {
     // Values nest at most kMaxDepth deep; this guard only makes that bound
     // explicit for instances built by hand.
     if (depth > json::kMaxDepth) return fail_with("recursion limit exceeded");
-    for (int hops = 0;; ++hops) {
-      const Value* ref = node->find("$ref");
-      if (!ref || !ref->is_string()) break;
-      std::string_view target = ref->str();
+    Keywords k(*node);
+    for (int hops = 0; k.ref; ++hops) {
+      std::string_view target = k.ref->str();
       while (!target.empty() && target.front() == '#') target.remove_prefix(1);
       node = hops < kMaxRefHops ? root_.pointer(target) : nullptr;
       if (!node) return fail_with("invalid schema reference");
+      k = Keywords(*node);
     }
-    if (!node->is_object()) return true;
-    const Object& n = node->obj();
 
-    if (const Value* type = n.find("type"); type && type->is_string() && !type_matches(inst, type->str()))
-      return fail_at("expected ", type->dump());
-    if (const Value* c = n.find("const"); c && !(inst == *c)) return fail_at("expected ", c->dump());
-    if (const Value* e = n.find("enum"); e && e->is_array() && !among(inst, e->arr()))
+    if (k.type && k.type->is_string() && !type_matches(inst, k.type->str())) return fail_at("expected ", k.type->dump());
+    if (k.constant && !(inst == *k.constant)) return fail_at("expected ", k.constant->dump());
+    if (k.options && k.options->is_array() && !among(inst, k.options->arr()))
       return fail_at("unsupported value ", inst.dump());
 
     switch (inst.type()) {
-      case json::Type::String: {
-        const Value* min = n.find("minLength");
-        if (min && min->is_u64() && utf8_length(inst.str()) < min->as_u64()) return fail_at("string too short", "");
+      case json::Type::String:
+        if (k.min_length && k.min_length->is_u64() && utf8_length(inst.str()) < k.min_length->as_u64())
+          return fail_at("string too short", "");
         return true;
-      }
-      case json::Type::Object: return run_object(inst.obj(), n, depth);
-      case json::Type::Array: return run_array(inst.arr(), n, depth);
+      case json::Type::Object: return run_object(inst.obj(), k, depth);
+      case json::Type::Array: return run_array(inst.arr(), k, depth);
       default: return true;
     }
   }
@@ -153,16 +181,15 @@ class Checker {
   std::string take_error() { return std::move(error_); }
 
  private:
-  bool run_object(const Object& inst, const Object& n, int depth) {
-    if (const Value* req = n.find("required"); req && req->is_array()) {
-      for (const Value& name : req->arr()) {
+  bool run_object(const Object& inst, const Keywords& k, int depth) {
+    if (k.required && k.required->is_array()) {
+      for (const Value& name : k.required->arr()) {
         if (!name.is_string()) return fail_with("invalid schema required field");
         if (!inst.contains(name.str())) return fail_at("missing ", name.dump());
       }
     }
-    const Value* props = n.find("properties");
-    if (props && !props->is_object()) props = nullptr;
-    const Value* extra = n.find("additionalProperties");
+    const Value* props = k.properties && k.properties->is_object() ? k.properties : nullptr;
+    const Value* extra = k.additional;
     for (const Member& m : inst) {
       const Value* sub = props ? props->find(m.name()) : nullptr;
       if (!sub && extra && extra->is_object()) sub = extra;
@@ -179,10 +206,9 @@ class Checker {
     return true;
   }
 
-  bool run_array(const json::Array& inst, const Object& n, int depth) {
-    const Value* items = n.find("items");
-    const Value* unique = n.find("uniqueItems");
-    const bool check_unique = unique && unique->is_bool() && unique->as_bool();
+  bool run_array(const json::Array& inst, const Keywords& k, int depth) {
+    const Value* items = k.items;
+    const bool check_unique = k.unique && k.unique->is_bool() && k.unique->as_bool();
     if (!items && !check_unique) return true;
     Seen seen(inst);
     char digits[24];
