@@ -1,7 +1,10 @@
 // Shared helpers for the engine's tests.
 #pragma once
 
+#include <fstream>
 #include <ostream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -21,5 +24,16 @@ inline json::Value J(std::string_view text) {
   if (!json::parse(text, v, err)) throw std::runtime_error("bad test JSON: " + err.to_string());
   return v;
 }
+
+#ifdef ZEFA_TEST_DATA
+// Parses a JSON file of the shared test data (engine/tests/data).
+inline json::Value load(std::string_view name) {
+  std::ifstream in(std::string(ZEFA_TEST_DATA) + "/" + std::string(name), std::ios::binary);
+  if (!in) throw std::runtime_error("missing test data " + std::string(name));
+  std::ostringstream text;
+  text << in.rdbuf();
+  return J(text.str());
+}
+#endif
 
 }  // namespace zefa::test

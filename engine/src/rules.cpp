@@ -1,0 +1,405 @@
+#include "rules.hpp"
+
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "driver/cover.hpp"
+#include "driver/overrides.hpp"
+#include "rules_schema.hpp"
+
+namespace zefa::rules {
+
+namespace schema {
+
+const Result<Value, std::string>& SCHEMA() {
+  // A function-local static: initialised exactly once even when several
+  // threads arrive together, then only read.
+  static const Result<Value, std::string> parsed = []() -> Result<Value, std::string> {
+    Value v;
+    json::ParseError err;
+    if (!json::parse(kText, v, err)) return fail(err.to_string());
+    return v;
+  }();
+  return parsed;
+}
+
+}  // namespace schema
+
+namespace {
+
+using json::Member;
+using json::Object;
+
+// A "$ref" chain longer than this cannot come from a sound schema; treating
+// it as unresolvable keeps a self-referring schema from looping.
+constexpr int kMaxRefHops = 32;
+
+uint64_t mix(uint64_t x) noexcept {
+  x ^= x >> 33;
+  x *= 0xff51afd7ed558ccdULL;
+  x ^= x >> 33;
+  x *= 0xc4ceb3f97f4a7c15ULL;
+  x ^= x >> 33;
+  return x;
+}
+
+// A hash consistent with exact JSON equality: object members combine
+// commutatively (member order does not matter), 0.0 and -0.0 agree.
+// Recursion follows the value's own nesting, which is bounded.
+uint64_t value_hash(const Value& v, uint64_t seed) noexcept {
+  switch (v.type()) {
+    case json::Type::Null: return mix(seed ^ 1);
+    case json::Type::Bool: return mix(seed ^ (v.as_bool() ? 3 : 2));
+    case json::Type::Number: {
+      if (v.is_u64()) return mix(seed ^ 0x10 ^ mix(v.as_u64()));
+      if (v.is_i64()) return mix(seed ^ 0x20 ^ mix(static_cast<uint64_t>(v.as_i64())));
+      double d = v.as_f64();
+      if (d == 0) d = 0;
+      uint64_t bits;
+      std::memcpy(&bits, &d, sizeof bits);
+      return mix(seed ^ 0x30 ^ mix(bits));
+    }
+    case json::Type::String: return json::hash_bytes(v.str(), seed);
+    case json::Type::Array: {
+      uint64_t h = mix(seed ^ 0x40 ^ v.size());
+      for (const Value& item : v.arr()) h = mix(h * 31 + value_hash(item, seed));
+      return h;
+    }
+    case json::Type::Object: {
+      uint64_t h = mix(seed ^ 0x50 ^ v.size());
+      for (const Member& m : v.obj()) h += mix(json::hash_bytes(m.name(), seed) ^ (value_hash(m.value, seed) * 3));
+      return h;
+    }
+  }
+  return 0;
+}
+
+// Finds earlier equal items of one array, item by item, in linear time.
+class Seen {
+ public:
+  explicit Seen(const json::Array& items) : items_(items) {}
+  // True when items[i] equals one of items[0..i); then records items[i].
+  bool repeated(size_t i) {
+    // Short arrays are cheaper to scan than to hash.
+    if (items_.size() <= kScan) {
+      for (size_t j = 0; j < i; ++j)
+        if (items_[j] == items_[i]) return true;
+      return false;
+    }
+    uint64_t h = value_hash(items_[i], json::hash_seed());
+    auto [lo, hi] = by_hash_.equal_range(h);
+    for (auto it = lo; it != hi; ++it)
+      if (items_[it->second] == items_[i]) return true;
+    by_hash_.emplace(h, i);
+    return false;
+  }
+
+ private:
+  static constexpr size_t kScan = 16;
+  const json::Array& items_;
+  std::unordered_multimap<uint64_t, size_t> by_hash_;
+};
+
+size_t utf8_length(std::string_view s) noexcept {
+  size_t n = 0;
+  for (unsigned char c : s) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+// The keywords of one schema node, found in a single scan of its members
+// rather than a lookup per keyword: nodes are visited once per instance value.
+struct Keywords {
+  const Value* ref = nullptr;  // only a string "$ref" counts
+  const Value* type = nullptr;
+  const Value* constant = nullptr;
+  const Value* options = nullptr;  // "enum"
+  const Value* min_length = nullptr;
+  const Value* required = nullptr;
+  const Value* properties = nullptr;
+  const Value* additional = nullptr;
+  const Value* items = nullptr;
+  const Value* unique = nullptr;
+
+  explicit Keywords(const Value& node) {
+    for (const Member& m : node.obj()) {
+      std::string_view name = m.name();
+      const Value* v = &m.value;
+      if (name == "type") type = v;
+      else if (name == "properties") properties = v;
+      else if (name == "additionalProperties") additional = v;
+      else if (name == "required") required = v;
+      else if (name == "items") items = v;
+      else if (name == "$ref") ref = v->is_string() ? v : nullptr;
+      else if (name == "const") constant = v;
+      else if (name == "enum") options = v;
+      else if (name == "minLength") min_length = v;
+      else if (name == "uniqueItems") unique = v;
+    }
+  }
+};
+
+// One walk over an instance. The path grows and shrinks in place as the walk
+// descends, so a member costs no allocation of its own.
+class Checker {
+ public:
+  Checker(const Value& root, std::string_view path) : root_(root), path_(path) {}
+
+  bool run(const Value& inst, const Value* node, int depth) {
+    // Values nest at most kMaxDepth deep; this guard only makes that bound
+    // explicit for instances built by hand.
+    if (depth > json::kMaxDepth) return fail_with("recursion limit exceeded");
+    Keywords k(*node);
+    for (int hops = 0; k.ref; ++hops) {
+      std::string_view target = k.ref->str();
+      while (!target.empty() && target.front() == '#') target.remove_prefix(1);
+      node = hops < kMaxRefHops ? root_.pointer(target) : nullptr;
+      if (!node) return fail_with("invalid schema reference");
+      k = Keywords(*node);
+    }
+
+    if (k.type && k.type->is_string() && !type_matches(inst, k.type->str())) return fail_at("expected ", k.type->dump());
+    if (k.constant && !(inst == *k.constant)) return fail_at("expected ", k.constant->dump());
+    if (k.options && k.options->is_array() && !among(inst, k.options->arr()))
+      return fail_at("unsupported value ", inst.dump());
+
+    switch (inst.type()) {
+      case json::Type::String:
+        if (k.min_length && k.min_length->is_u64() && utf8_length(inst.str()) < k.min_length->as_u64())
+          return fail_at("string too short", "");
+        return true;
+      case json::Type::Object: return run_object(inst.obj(), k, depth);
+      case json::Type::Array: return run_array(inst.arr(), k, depth);
+      default: return true;
+    }
+  }
+
+  std::string take_error() { return std::move(error_); }
+
+ private:
+  bool run_object(const Object& inst, const Keywords& k, int depth) {
+    if (k.required && k.required->is_array()) {
+      for (const Value& name : k.required->arr()) {
+        if (!name.is_string()) return fail_with("invalid schema required field");
+        if (!inst.contains(name.str())) return fail_at("missing ", name.dump());
+      }
+    }
+    const Value* props = k.properties && k.properties->is_object() ? k.properties : nullptr;
+    const Value* extra = k.additional;
+    for (const Member& m : inst) {
+      const Value* sub = props ? props->find(m.name()) : nullptr;
+      if (!sub && extra && extra->is_object()) sub = extra;
+      if (!sub) {
+        if (extra && extra->is_bool() && !extra->as_bool()) return fail_at("unknown field ", m.name());
+        continue;
+      }
+      const size_t mark = path_.size();
+      path_ += '/';
+      path_ += m.name();
+      if (!run(m.value, sub, depth + 1)) return false;
+      path_.resize(mark);
+    }
+    return true;
+  }
+
+  bool run_array(const json::Array& inst, const Keywords& k, int depth) {
+    const Value* items = k.items;
+    const bool check_unique = k.unique && k.unique->is_bool() && k.unique->as_bool();
+    if (!items && !check_unique) return true;
+    Seen seen(inst);
+    char digits[24];
+    for (size_t i = 0; i < inst.size(); ++i) {
+      if (items) {
+        const size_t mark = path_.size();
+        auto end = std::to_chars(digits, digits + sizeof digits, i).ptr;
+        path_ += '/';
+        path_.append(digits, end);
+        if (!run(inst[i], items, depth + 1)) return false;
+        path_.resize(mark);
+      }
+      if (check_unique && seen.repeated(i)) return fail_at("duplicate item", "");
+    }
+    return true;
+  }
+
+  static bool type_matches(const Value& v, std::string_view type) noexcept {
+    if (type == "object") return v.is_object();
+    if (type == "array") return v.is_array();
+    if (type == "string") return v.is_string();
+    if (type == "number") return v.is_number();
+    if (type == "boolean") return v.is_bool();
+    return false;
+  }
+
+  static bool among(const Value& v, const json::Array& options) noexcept {
+    for (const Value& o : options)
+      if (v == o) return true;
+    return false;
+  }
+
+  // "rules {path}: {what}{detail}"
+  bool fail_at(std::string_view what, std::string_view detail) {
+    error_ = "rules ";
+    error_ += path_;
+    error_ += ": ";
+    error_ += what;
+    error_ += detail;
+    return false;
+  }
+  bool fail_with(std::string_view message) {
+    error_ = message;
+    return false;
+  }
+
+  const Value& root_;
+  std::string path_;
+  std::string error_;
+};
+
+}  // namespace
+
+Status<std::string> check(const Value& instance, const Value& node, const Value& root, std::string_view path) {
+  Checker c(root, path);
+  if (!c.run(instance, &node, 0)) return fail(c.take_error());
+  return ok_unit;
+}
+
+Status<std::string> validate(const Value& pack) {
+  const auto& schema = schema::SCHEMA();
+  if (!schema.ok()) return fail(schema.error());
+  ZEFA_CHECK(check(pack, schema.value(), schema.value(), ""));
+
+  const Value* defaults = pack.find("cover_defaults");
+  ZEFA_CHECK(driver::cover::CoverSettings::from_rules(defaults ? *defaults : Value()));
+
+  if (const Value* switches = pack.find("cover_switches"); switches && switches->is_object()) {
+    for (const Member& m : switches->obj())
+      if (!driver::cover::CoverSettings::known(m.name()))
+        return fail("cover_switches: unknown cover setting " + std::string(m.name()));
+  }
+
+  if (const Value* mapping = pack.find("overrides")) {
+    auto r = driver::overrides::validate_mapping(*mapping, pack);
+    if (!r.ok()) return fail("override: " + r.error());
+  }
+  return ok_unit;
+}
+
+void patch(Value& target, const Value& patch_in) {
+  // Holding a reference of our own keeps the patch intact even if the
+  // target shares (or is) its nodes: writes to the target then copy first.
+  const Value p = patch_in;
+  if (!p.is_object()) {
+    target = p;
+    return;
+  }
+  if (!target.is_object()) target = Value::object();
+  if (p.obj().empty()) return;
+  Object& t = target.obj_mut();
+  for (const Member& m : p.obj()) {
+    const Value& v = m.value;
+    if (v.is_object() && v.size() == 1) {
+      const Member& only = v.obj().at(0);
+      if (only.name() == "$delete" && only.value.is_bool() && only.value.as_bool()) {
+        t.erase(m.name());
+        continue;
+      }
+      if (only.name() == "$append" && only.value.is_array()) {
+        Value* cur = t.find(m.name());
+        if (cur && cur->is_array()) {
+          json::Array& dst = cur->arr_mut();
+          const json::Array& src = only.value.arr();
+          dst.insert(dst.end(), src.begin(), src.end());
+        } else {
+          t.insert_or_assign(m.name(), only.value);
+        }
+        continue;
+      }
+    }
+    Value* slot = t.find(m.name());
+    if (!slot) slot = &t.push_unique(m.key, Value());
+    patch(*slot, v);
+  }
+}
+
+namespace {
+
+// True when `pack` has a member for every name in the node's "required".
+bool complete(const Value& pack, const Value& top) {
+  for (const Value& name : top["required"].arr())
+    if (!name.is_string() || !pack.find(name.str())) return false;
+  return true;
+}
+
+}  // namespace
+
+Result<Value, std::string> compose(const Value& request) {
+  Value acc = Value::object();
+  if (const Value* base = request.find("base")) {
+    if (!base->is_object()) return fail("rule base must be a JSON object");
+    acc = *base;
+  }
+  const Value& tolerant_v = request["tolerant"];
+  const bool tolerant = tolerant_v.is_bool() && tolerant_v.as_bool();
+
+  const auto& schema = schema::SCHEMA();
+  if (!schema.ok()) return fail(schema.error());
+  const Value& top = schema.value();
+  if (!top.is_object()) return fail("invalid schema");
+  Value relaxed = top;
+  relaxed.obj_mut().erase_ordered("required");
+
+  json::Array sources;
+  json::Array warnings;
+  const json::Array& layers = request["layers"].arr();
+  for (size_t i = 0; i < layers.size(); ++i) {
+    const Value& layer = layers[i];
+    std::string label;
+    const Value* body = &layer;
+    const Value* source = layer.find("source");
+    const Value* rules = layer.find("rules");
+    if (layer.size() == 2 && source && rules && source->is_string()) {
+      label = source->str();
+      body = rules;
+    } else {
+      label = "layer " + std::to_string(i);
+    }
+
+    std::optional<std::string> problem;
+    Value candidate;
+    if (!body->is_object()) {
+      problem = "rule layer must be a JSON object";
+    } else {
+      candidate = acc;
+      patch(candidate, *body);
+      if (tolerant) {
+        const Value& node = complete(acc, top) ? top : relaxed;
+        auto r = check(candidate, node, top, "");
+        if (!r.ok()) {
+          problem = std::move(r).error();
+        } else if (const Value* mapping = candidate.find("overrides")) {
+          auto o = driver::overrides::validate_mapping(*mapping, candidate);
+          if (!o.ok()) problem = "override: " + o.error();
+        }
+      }
+    }
+
+    if (problem) {
+      std::string message = label + ": " + *problem;
+      if (!tolerant) return fail(std::move(message));
+      warnings.emplace_back(message);
+      continue;
+    }
+    acc = std::move(candidate);
+    sources.emplace_back(label);
+  }
+
+  ZEFA_CHECK(validate(acc));
+  return Value(Object{{"rules", std::move(acc)}, {"sources", Value(std::move(sources))}, {"warnings", Value(std::move(warnings))}});
+}
+
+}  // namespace zefa::rules

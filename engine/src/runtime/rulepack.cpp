@@ -1,0 +1,35 @@
+#include "runtime/rulepack.hpp"
+
+#include <openssl/evp.h>
+
+#include <stdexcept>
+
+#include "rules.hpp"
+
+namespace zefa::runtime {
+
+Result<std::string> validated(const json::Value& pack) {
+  const json::Value* version = pack.find("version");
+  if (!version || !version->is_u64() || version->as_u64() != 1) return fail(ErrorKind::Rules, "unsupported rule version");
+  auto r = rules::validate(pack);
+  if (!r.ok()) return fail(ErrorKind::Rules, std::move(r).error());
+  return fingerprint(pack);
+}
+
+std::string fingerprint(const json::Value& value) {
+  const std::string text = value.dump();
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  // Fails only when libcrypto cannot allocate: an internal fault.
+  if (EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr) != 1 || size != 32)
+    throw std::runtime_error("SHA-256 digest failed");
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out(64, '0');
+  for (unsigned i = 0; i < 32; ++i) {
+    out[2 * i] = kHex[digest[i] >> 4];
+    out[2 * i + 1] = kHex[digest[i] & 0xF];
+  }
+  return out;
+}
+
+}  // namespace zefa::runtime
