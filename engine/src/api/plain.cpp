@@ -2,6 +2,7 @@
 #include "api/ops.hpp"
 #include "api/registry.hpp"
 #include "data.hpp"
+#include "rules.hpp"
 
 namespace zefa::api {
 
@@ -32,6 +33,11 @@ Result<json::Value> plain(const json::Value& req, Op op) {
     return remove(id);
   }
   if (name == "merge") return merge_mappings(req);
+  if (name == "merge_rules") {
+    auto composed = rules::compose(req);
+    if (!composed.ok()) return fail(ErrorKind::Rules, std::move(composed).error());
+    return std::move(composed).value();
+  }
   return not_served(op);
 }
 

@@ -32,4 +32,9 @@ std::string fingerprint(const json::Value& value) {
   return out;
 }
 
+Result<RulePack> RulePack::make(json::Value rules) {
+  ZEFA_TRY(std::string fp, validated(rules));
+  return RulePack{std::move(fp), std::move(rules)};
+}
+
 }  // namespace zefa::runtime

@@ -19,4 +19,14 @@ Result<std::string> validated(const json::Value& pack);
 // SHA-256 of the value's compact JSON text, as 64 lower-case hex digits.
 std::string fingerprint(const json::Value& value);
 
+// A validated rule pack, immutable once built and shared by reference count
+// between the registry and the drivers built from it.
+struct RulePack {
+  std::string fingerprint;
+  json::Value rules;
+
+  // Validates the value in full and keeps it with its fingerprint.
+  static Result<RulePack> make(json::Value rules);
+};
+
 }  // namespace zefa::runtime
