@@ -96,7 +96,7 @@ TEST(ExprHostile, RepeatedCopiesOfALargeValue) {
 // left without argument are charged, so the binding work stays bounded.
 TEST(ExprHostile, LongParameterLists) {
   zefa::json::Array params;
-  for (int i = 0; i < 99'999; ++i) params.emplace_back("p" + std::to_string(i));
+  for (int i = 0; i < 99'999; ++i) params.emplace_back(std::string("p").append(std::to_string(i)));
   const Value fns = Value(zefa::json::Object{
       {"f", Value(zefa::json::Object{{"params", Value(params)}, {"body", J(R"({"op":"get","path":"p5"})")}})}});
   zefa::json::Array items(99'998, Value(1));
@@ -111,7 +111,7 @@ TEST(ExprHostile, LongParameterLists) {
 // 400,000 times.
 TEST(ExprHostile, ManyBindings) {
   zefa::json::Object bind;
-  for (int i = 0; i < 50'000; ++i) bind.insert_or_assign("v" + std::to_string(i), Value(i));
+  for (int i = 0; i < 50'000; ++i) bind.insert_or_assign(std::string("v").append(std::to_string(i)), Value(i));
   zefa::json::Array items(99'998, Value(1));
   Value inner = J(R"({"op":"count","do":{"op":"get","path":"v49999.x","default":{"op":"get","path":"nope"}}})");
   inner.obj_mut().insert_or_assign("args", Value(zefa::json::Array{Value(items)}));
