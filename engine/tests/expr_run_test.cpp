@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "expr/run.hpp"
@@ -162,4 +164,35 @@ TEST(ExprRun, ProgramOutlivesItsBinding) {
   auto r = zefa::expr::run(J(R"([{"$use":"t"}])"), s, rec, budget, 0);
   ASSERT_TRUE(r.ok()) << r.error().message;
   EXPECT_EQ(Value(rec.emitted).dump(), R"(["still here","and here"])");
+}
+
+// Scopes on several threads share one rule pack and one context by
+// reference; each thread's results are its own.
+TEST(ExprConcurrency, SharedRulePackAcrossThreads) {
+  const Value rules = J(R"({"features":{"f":{"a":1,"b":2}},
+      "templates":{"t":[{"let":"sum","value":{"op":"add","args":[{"op":"get","path":"sum"},{"op":"get","path":"n"}]}}]},
+      "functions":{"twice":{"params":["x"],"body":{"op":"mul","args":[{"op":"get","path":"x"},2]}}}})");
+  const Value ctx = J(R"({"items":[1,2,3,4,5,6,7,8,9,10],"name":"a shared context text longer than inline"})");
+  const Value program = J(R"([{"let":"sum","value":0},
+      {"let":"n","value":{"op":"flags","table":"f","when":{"a":true,"b":true}}},
+      {"$use":"t"},
+      {"emit":{"op":"map","args":[{"op":"get","path":"items"}],
+               "do":{"op":"call","fn":"twice","args":[{"op":"get","path":"item"}]}}},
+      {"emit":{"op":"get","path":"name"}},
+      {"emit":{"op":"get","path":"sum"}}])");
+  const std::string want = R"([[2,4,6,8,10,12,14,16,18,20],"a shared context text longer than inline",3])";
+  std::vector<std::thread> threads;
+  std::atomic<int> good{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 200; ++i) {
+        Scope s = Scope(rules["functions"]).with_fields(ctx).with("rules", rules);
+        Recorder rec;
+        uint64_t budget = 100;
+        auto r = zefa::expr::run(program, s, rec, budget, 0);
+        if (r.ok() && Value(rec.emitted).dump() == want) ++good;
+      }
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(good.load(), 800);
 }
