@@ -174,6 +174,16 @@ TEST(ExprScope, BindingsShadowAndRestore) {
   s.truncate(2);
   EXPECT_EQ(*s.lookup("a"), Value(1));
 
+  // Changing in place: a referring binding first becomes an owned copy.
+  Scope m = Scope().with_fields(ctx);
+  Value* b = m.lookup_mut("b");
+  ASSERT_NE(b, nullptr);
+  EXPECT_NE(b, &ctx["b"]);
+  b->obj_mut().insert_or_assign("d", Value(3));
+  EXPECT_EQ(m.lookup("b")->dump(), R"({"c":2,"d":3})");
+  EXPECT_EQ(ctx["b"].dump(), R"({"c":2})");
+  EXPECT_EQ(m.lookup_mut("zz"), nullptr);
+
   const Value not_object = J("[1]");
   Scope none = Scope().with_fields(not_object);
   EXPECT_EQ(none.size(), 0u);

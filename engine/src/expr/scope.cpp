@@ -129,6 +129,16 @@ const Value* Scope::lookup(std::string_view name) const noexcept {
   return p.found ? &vars_[slots_[p.slot] - 1].value() : nullptr;
 }
 
+Value* Scope::lookup_mut(std::string_view name) {
+  Binding* b = innermost(name);
+  if (!b) return nullptr;
+  if (b->ref) {
+    b->own = *b->ref;  // shares the node; the first write copies it
+    b->ref = nullptr;
+  }
+  return &b->own;
+}
+
 void Scope::truncate(size_t count) noexcept {
   const size_t mask = slots_.size() - 1;
   while (vars_.size() > count) {
@@ -224,20 +234,15 @@ Done bounded::visit(const Value& value, uint64_t& nodes, uint64_t& bytes, uint64
 
 Done Scope::assign(std::span<const std::string> path, Value value) {
   if (path.empty()) return fail("empty assignment path");
-  Binding* b = innermost(path[0]);
-  if (!b) return fail("unknown assignment target " + path[0]);
+  Value* cur = lookup_mut(path[0]);
+  if (!cur) return fail("unknown assignment target " + path[0]);
   // The last segment's member sits at depth path.size() - 1 of the binding's
   // value; a value at depth 64 could not be measured or read back.
   if (path.size() > limits::kNesting) return fail(limits::kNestingLimit);
-  if (b->ref) {
-    b->own = *b->ref;
-    b->ref = nullptr;
-  }
   if (path.size() == 1) {
-    b->own = std::move(value);
+    *cur = std::move(value);
     return ok_unit;
   }
-  Value* cur = &b->own;
   for (size_t i = 1; i + 1 < path.size(); ++i) {
     json::Object& o = cur->obj_mut();  // a non-object becomes {}
     Value* m = o.find(path[i]);

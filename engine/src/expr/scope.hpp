@@ -3,7 +3,9 @@
 // that bound one evaluation whatever the rule pack contains.
 //
 // A scope serves one evaluation (one entity computation, one machine
-// invocation) on one thread and is never shared or serialized. Failures are
+// invocation) on one thread and is never shared or serialized; it takes no
+// locks. The values it refers to may be read by other threads at the same
+// time, provided nobody changes them while the scope exists. Failures are
 // plain message texts; the statement interpreter and its callers turn them
 // into `EngineError`s of the plain-message kind.
 #pragma once
@@ -88,6 +90,10 @@ class Scope {
   // The value of the innermost binding of `name`, or nullptr. The pointer is
   // valid until the variable stack next changes.
   const Value* lookup(std::string_view name) const noexcept;
+  // The value of the innermost binding of `name`, for changing in place: a
+  // referring binding first becomes an owned copy. nullptr when unbound.
+  // Valid until the variable stack next changes.
+  Value* lookup_mut(std::string_view name);
   // Number of bindings, and cutting the stack back to `count` (later
   // bindings are released; nothing happens when it is not longer).
   size_t size() const noexcept { return vars_.size(); }
