@@ -15,7 +15,9 @@ using ops::arg;
 
 namespace {
 
-const Value kNull;
+// Variable names that operators bind when the expression names none.
+const Value kItem("item");
+const Value kNoName("");
 
 // Arguments without a heap allocation for the common short lists.
 class ArgList {
@@ -60,10 +62,8 @@ Done loop(Scope& s, const Value& expr, Step step) {
     ZEFA_TRY(coll, s.eval(args->arr()[0]));
   }
   if (!coll.is_array()) return ok_unit;
-  static const Value kItem("item");
-  static const Value kEmpty("");
   const Value* as = expr.find("as");
-  const Value& name = !as ? kItem : as->is_string() ? *as : kEmpty;
+  const Value& name = !as ? kItem : as->is_string() ? *as : kNoName;
   const Value& body = expr["do"];
   const size_t mark = s.size();
   for (const Value& element : coll.arr()) {
@@ -194,10 +194,9 @@ Eval form_call(Scope& s, const Value& e) {
     const size_t missing = params.size() > args.size() ? params.size() - args.size() : 0;
     if (missing > s.nodes) return fail(limits::kAllocationLimit);
     s.nodes -= missing;
-    static const Value kEmpty("");
     for (size_t i = 0; i < params.size(); ++i) {
       const Value& p = params.arr()[i];
-      s.push_key(p.is_string() ? p : kEmpty, arg(args, i));
+      s.push_key(p.is_string() ? p : kNoName, arg(args, i));
     }
   }
   return s.eval((*def)["body"]);
