@@ -1,0 +1,135 @@
+// The expression evaluator on representative expressions and a small rule
+// program. items/s counts operator evaluations. The reference does the
+// arithmetic of "add" directly on the same values, the floor an interpreter
+// could reach.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "data.hpp"
+#include "expr/run.hpp"
+#include "json.hpp"
+
+namespace {
+
+using zefa::json::Value;
+namespace expr = zefa::expr;
+
+Value parse(const std::string& text) {
+  Value v;
+  zefa::json::ParseError err;
+  if (!zefa::json::parse(text, v, err)) std::abort();
+  return v;
+}
+
+const Value& context() {
+  static const Value ctx = [] {
+    std::string items = "[";
+    for (int i = 0; i < 100; ++i) items += (i ? "," : "") + std::to_string(i);
+    items += "]";
+    return parse(R"({"device": {"id": "bf01", "status": {"temp": 215, "mode": "auto", "dps": {"1": true}}},
+                     "x": 12, "scale": 1, "items": )" +
+                 items + "}");
+  }();
+  return ctx;
+}
+
+// Evaluates `text` once per iteration in one scope whose budgets are reset.
+void eval_loop(benchmark::State& state, const std::string& text) {
+  const Value e = parse(text);
+  expr::Scope s = expr::Scope().with_fields(context());
+  uint64_t per_eval = 0;
+  for (auto _ : state) {
+    s.ops = expr::limits::kOps;
+    s.nodes = expr::limits::kNodes;
+    s.bytes = expr::limits::kBytes;
+    auto r = s.eval(e);
+    if (!r.ok()) state.SkipWithError(r.error().c_str());
+    benchmark::DoNotOptimize(r);
+    per_eval = expr::limits::kOps - s.ops;
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * per_eval));
+}
+
+void BM_ReferenceAdd(benchmark::State& state) {
+  const Value a(1), b(2);
+  for (auto _ : state) {
+    Value x = a, y = b;
+    Value r = zefa::data::number(zefa::data::n(x) + zefa::data::n(y));
+    benchmark::DoNotOptimize(r);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ReferenceAdd);
+
+void BM_ExprAddLiterals(benchmark::State& state) { eval_loop(state, R"({"op":"add","args":[1,2]})"); }
+BENCHMARK(BM_ExprAddLiterals);
+
+void BM_ExprGetNestedPath(benchmark::State& state) {
+  eval_loop(state, R"({"op":"get","path":"device.status.temp"})");
+}
+BENCHMARK(BM_ExprGetNestedPath);
+
+void BM_ExprIfCompare(benchmark::State& state) {
+  eval_loop(state, R"({"op":"if","condition":{"op":"gt","args":[{"op":"get","path":"x"},10]},
+                       "then":"hot","else":"cold"})");
+}
+BENCHMARK(BM_ExprIfCompare);
+
+void BM_ExprMap100(benchmark::State& state) {
+  eval_loop(state, R"({"op":"map","args":[{"op":"get","path":"items"}],
+                       "do":{"op":"add","args":[{"op":"get","path":"item"},1]}})");
+}
+BENCHMARK(BM_ExprMap100);
+
+// Operator-heavy: scaling, rounding, clamping and a feature test in one.
+void BM_ExprOperatorHeavy(benchmark::State& state) {
+  eval_loop(state, R"({"op":"coalesce","args":[
+      {"op":"if","condition":{"op":"and","args":[
+           {"op":"is_number","args":[{"op":"get","path":"device.status.temp"}]},
+           {"op":"not","args":[{"op":"eq","args":[{"op":"get","path":"device.status.mode"},"off"]}]}]},
+       "then":{"op":"max","args":[0,{"op":"min","args":[100,
+           {"op":"round_half_even","args":[{"op":"remap","args":[
+               {"op":"div","args":[{"op":"get","path":"device.status.temp"},10]},0,40,0,100]}]}]}]},
+       "else":null},
+      -1]})");
+}
+BENCHMARK(BM_ExprOperatorHeavy);
+
+class Collect : public expr::Effects {
+ public:
+  zefa::json::Array out;
+  zefa::Result<bool> exec(const Value& st, expr::Scope& scope) override {
+    auto v = scope.eval(st["value"]);
+    if (!v.ok()) return zefa::fail(v.error());
+    out.push_back(std::move(v).value());
+    return false;
+  }
+};
+
+// A typical machine-sized program: locals, a conditional, a template.
+void BM_RunTypicalProgram(benchmark::State& state) {
+  const Value rules = parse(R"({"templates": {"report": [
+      {"emit": "mode", "value": {"op": "get", "path": "device.status.mode"}}]}})");
+  const Value program = parse(R"([
+      {"let": "t", "value": {"op": "div", "args": [{"op": "get", "path": "device.status.temp"}, 10]}},
+      {"if": {"op": "gt", "args": [{"op": "get", "path": "t"}, 20]},
+       "then": [{"emit": "hot", "value": true}, {"emit": "temp", "value": {"op": "get", "path": "t"}}],
+       "else": [{"emit": "hot", "value": false}]},
+      {"$use": "report"}
+  ])");
+  uint64_t statements = 0;
+  for (auto _ : state) {
+    expr::Scope s = expr::Scope().with_fields(context()).with("rules", rules);
+    Collect sink;
+    uint64_t budget = 10'000;
+    auto r = expr::run(program, s, sink, budget, 0);
+    if (!r.ok()) state.SkipWithError(r.error().message.c_str());
+    benchmark::DoNotOptimize(sink.out);
+    statements = 10'000 - budget;
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * statements));
+}
+BENCHMARK(BM_RunTypicalProgram);
+
+}  // namespace
