@@ -28,6 +28,12 @@ std::string parse_err(std::string_view text) {
   return err.to_string();
 }
 
+std::string key_name(int i) {
+  std::string k = "k";
+  k += std::to_string(i);
+  return k;
+}
+
 std::string float_text(double d) {
   std::string s;
   zefa::json::write_double(d, s);
@@ -203,17 +209,17 @@ TEST(JsonWrite, StringEscapes) {
 TEST(JsonObject, RemovalMovesLastMemberIntoPlace) {
   for (int n : {6, 40}) {  // below and above the size where lookups are hashed
     Object o;
-    for (int i = 0; i < n; ++i) o.insert_or_assign("k" + std::to_string(i), i);
+    for (int i = 0; i < n; ++i) o.insert_or_assign(key_name(i), i);
     ASSERT_TRUE(o.erase("k1"));
-    EXPECT_EQ(o.at(1).name(), "k" + std::to_string(n - 1));
+    EXPECT_EQ(o.at(1).name(), key_name(n - 1));
     EXPECT_EQ(o.size(), size_t(n - 1));
     EXPECT_FALSE(o.erase("k1"));
     Value taken;
     ASSERT_TRUE(o.take("k0", taken));
     EXPECT_EQ(taken, Value(0));
-    EXPECT_EQ(o.at(0).name(), "k" + std::to_string(n - 2));
+    EXPECT_EQ(o.at(0).name(), key_name(n - 2));
     ASSERT_TRUE(o.erase_ordered("k2"));
-    EXPECT_EQ(o.at(1).name(), "k" + std::to_string(n - 1));
+    EXPECT_EQ(o.at(1).name(), key_name(n - 1));
     EXPECT_EQ(o.at(2).name(), "k3");
     // Every remaining key is still found at its position.
     for (size_t i = 0; i < o.size(); ++i) EXPECT_EQ(o.index_of(o.at(i).name()), i);
@@ -230,7 +236,7 @@ TEST(JsonObject, ManyRandomEditsKeepIndexConsistent) {
   Object o;
   std::map<std::string, int> model;
   for (int step = 0; step < 20000; ++step) {
-    std::string k = "key" + std::to_string(rng() % 300);
+    std::string k = key_name(static_cast<int>(rng() % 300));
     switch (rng() % 4) {
       case 0:
       case 1:
