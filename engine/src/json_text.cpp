@@ -1,7 +1,9 @@
 // JSON text: the strict parser and the compact writer.
 #include <array>
 #include <charconv>
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "json.hpp"
 
@@ -401,48 +403,108 @@ class Parser {
 
 constexpr char kHex[] = "0123456789abcdef";
 
-void dump_rec(const Value& v, std::string& out) {
-  switch (v.type()) {
-    case Type::Null: out += "null"; return;
-    case Type::Bool: out += v.as_bool() ? "true" : "false"; return;
-    case Type::Number: {
-      if (v.is_f64()) {
-        write_double(v.as_f64(), out);
+}  // namespace
+
+size_t format_double(double d, char* buf);
+
+namespace {
+
+// The compact writer appends to a string through a raw cursor: the string is
+// grown ahead in large steps, so each token costs no capacity check of its own.
+class Writer {
+ public:
+  explicit Writer(std::string& out) : out_(out), used_(out.size()) {}
+  ~Writer() { out_.resize(used_); }
+
+  void value(const Value& v) {
+    switch (v.type()) {
+      case Type::Null: lit("null", 4); return;
+      case Type::Bool: v.as_bool() ? lit("true", 4) : lit("false", 5); return;
+      case Type::Number: number(v); return;
+      case Type::String: string(v.str()); return;
+      case Type::Array: {
+        put('[');
+        bool first = true;
+        for (const Value& e : v.arr()) {
+          if (!first) put(',');
+          first = false;
+          value(e);
+        }
+        put(']');
         return;
       }
-      char buf[24];
-      auto r = v.is_u64() ? std::to_chars(buf, buf + sizeof buf, v.as_u64())
-                          : std::to_chars(buf, buf + sizeof buf, v.as_i64());
-      out.append(buf, r.ptr);
-      return;
-    }
-    case Type::String: write_string(v.str(), out); return;
-    case Type::Array: {
-      out += '[';
-      bool first = true;
-      for (const Value& e : v.arr()) {
-        if (!first) out += ',';
-        first = false;
-        dump_rec(e, out);
+      case Type::Object: {
+        put('{');
+        bool first = true;
+        for (const Member& m : v.obj()) {
+          if (!first) put(',');
+          first = false;
+          string(m.key.str());
+          put(':');
+          value(m.value);
+        }
+        put('}');
+        return;
       }
-      out += ']';
-      return;
-    }
-    case Type::Object: {
-      out += '{';
-      bool first = true;
-      for (const Member& m : v.obj()) {
-        if (!first) out += ',';
-        first = false;
-        write_string(m.key.str(), out);
-        out += ':';
-        dump_rec(m.value, out);
-      }
-      out += '}';
-      return;
     }
   }
-}
+
+  void string(std::string_view s) {
+    // Worst case every byte becomes a six-byte escape.
+    char* p = room(s.size() * 6 + 2);
+    *p++ = '"';
+    for (unsigned char c : s) {
+      if (!kStrStop[c]) {
+        *p++ = static_cast<char>(c);
+        continue;
+      }
+      *p++ = '\\';
+      switch (c) {
+        case '"': *p++ = '"'; break;
+        case '\\': *p++ = '\\'; break;
+        case '\b': *p++ = 'b'; break;
+        case '\f': *p++ = 'f'; break;
+        case '\n': *p++ = 'n'; break;
+        case '\r': *p++ = 'r'; break;
+        case '\t': *p++ = 't'; break;
+        default:
+          *p++ = 'u';
+          *p++ = '0';
+          *p++ = '0';
+          *p++ = kHex[c >> 4];
+          *p++ = kHex[c & 15];
+      }
+    }
+    *p++ = '"';
+    used_ = static_cast<size_t>(p - out_.data());
+  }
+
+ private:
+  std::string& out_;
+  size_t used_;
+
+  char* room(size_t n) {
+    if (out_.size() - used_ < n) out_.resize(std::max(out_.size() * 2, used_ + n + 256));
+    return out_.data() + used_;
+  }
+  void put(char c) {
+    *room(1) = c;
+    ++used_;
+  }
+  void lit(const char* s, size_t n) {
+    std::memcpy(room(n), s, n);
+    used_ += n;
+  }
+  void number(const Value& v) {
+    char* p = room(40);
+    if (v.is_f64()) {
+      used_ += format_double(v.as_f64(), p);
+      return;
+    }
+    auto r = v.is_u64() ? std::to_chars(p, p + 32, v.as_u64()) : std::to_chars(p, p + 32, v.as_i64());
+    used_ = static_cast<size_t>(r.ptr - out_.data());
+  }
+};
 
 }  // namespace
 
@@ -456,47 +518,32 @@ bool parse(std::string_view text, Value& out, ParseError& err) {
 }
 
 void write_string(std::string_view s, std::string& out) {
-  out += '"';
-  const char* p = s.data();
-  const char* e = p + s.size();
-  while (p < e) {
-    const char* run = p;
-    while (p < e && !kStrStop[static_cast<unsigned char>(*p)]) ++p;
-    out.append(run, p);
-    if (p == e) break;
-    unsigned char c = static_cast<unsigned char>(*p++);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default: {
-        char u[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
-        out.append(u, 6);
-      }
-    }
-  }
-  out += '"';
+  Writer w(out);
+  w.string(s);
 }
 
-void write_double(double d, std::string& out) {
+// Formats into `buf` (at least 32 bytes); returns the length.
+size_t format_double(double d, char* buf) {
+  char* o = buf;
+  auto put = [&](const char* src, size_t n) {
+    std::memcpy(o, src, n);
+    o += n;
+  };
   if (!std::isfinite(d)) {
-    out += "null";
-    return;
+    put("null", 4);
+    return 4;
   }
   if (d == 0) {
-    out += std::signbit(d) ? "-0.0" : "0.0";
-    return;
+    if (std::signbit(d)) put("-0.0", 4);
+    else put("0.0", 3);
+    return static_cast<size_t>(o - buf);
   }
   // Shortest round-trip digits in scientific form, e.g. "-1.2345e+02".
-  char buf[40];
-  auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
-  const char* p = buf;
+  char sci[40];
+  auto r = std::to_chars(sci, sci + sizeof sci, d, std::chars_format::scientific);
+  const char* p = sci;
   if (*p == '-') {
-    out += '-';
+    *o++ = '-';
     ++p;
   }
   char digits[24];
@@ -511,38 +558,48 @@ void write_double(double d, std::string& out) {
   if (exp >= -5 && exp <= 15) {
     if (exp >= 0) {
       if (n <= exp + 1) {
-        out.append(digits, static_cast<size_t>(n));
-        out.append(static_cast<size_t>(exp + 1 - n), '0');
-        out += ".0";
+        put(digits, static_cast<size_t>(n));
+        std::memset(o, '0', static_cast<size_t>(exp + 1 - n));
+        o += exp + 1 - n;
+        put(".0", 2);
       } else {
-        out.append(digits, static_cast<size_t>(exp + 1));
-        out += '.';
-        out.append(digits + exp + 1, static_cast<size_t>(n - exp - 1));
+        put(digits, static_cast<size_t>(exp + 1));
+        *o++ = '.';
+        put(digits + exp + 1, static_cast<size_t>(n - exp - 1));
       }
     } else {
-      out += "0.";
-      out.append(static_cast<size_t>(-exp - 1), '0');
-      out.append(digits, static_cast<size_t>(n));
+      put("0.", 2);
+      std::memset(o, '0', static_cast<size_t>(-exp - 1));
+      o += -exp - 1;
+      put(digits, static_cast<size_t>(n));
     }
-    return;
+    return static_cast<size_t>(o - buf);
   }
-  out += digits[0];
+  *o++ = digits[0];
   if (n > 1) {
-    out += '.';
-    out.append(digits + 1, static_cast<size_t>(n - 1));
+    *o++ = '.';
+    put(digits + 1, static_cast<size_t>(n - 1));
   }
-  out += exp < 0 ? "e-" : "e+";
-  char eb[8];
-  auto er = std::to_chars(eb, eb + sizeof eb, exp < 0 ? -exp : exp);
-  out.append(eb, er.ptr);
+  put(exp < 0 ? "e-" : "e+", 2);
+  auto er = std::to_chars(o, o + 8, exp < 0 ? -exp : exp);
+  o = er.ptr;
+  return static_cast<size_t>(o - buf);
+}
+
+void write_double(double d, std::string& out) {
+  char buf[40];
+  out.append(buf, format_double(d, buf));
 }
 
 std::string dump(const Value& v) {
   std::string out;
-  dump_rec(v, out);
+  dump_to(v, out);
   return out;
 }
 
-void dump_to(const Value& v, std::string& out) { dump_rec(v, out); }
+void dump_to(const Value& v, std::string& out) {
+  Writer w(out);
+  w.value(v);
+}
 
 }  // namespace zefa::json
