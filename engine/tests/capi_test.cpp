@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine_so.hpp"
 #include "error.hpp"
 #include "json.hpp"
 #include "lib.hpp"
@@ -15,39 +16,12 @@
 
 namespace {
 
-struct Engine {
-  void* handle = nullptr;
-  uint8_t* (*alloc)(size_t) = nullptr;
-  void (*dealloc)(uint8_t*, size_t) = nullptr;
-  char* (*eval)(const char*) = nullptr;
-  void (*free)(char*) = nullptr;
-
-  Engine() {
-    handle = dlopen(ZEFA_ENGINE_SO, RTLD_NOW | RTLD_LOCAL);
-    if (!handle) return;
-    alloc = reinterpret_cast<decltype(alloc)>(dlsym(handle, "zefa_engine_alloc"));
-    dealloc = reinterpret_cast<decltype(dealloc)>(dlsym(handle, "zefa_engine_dealloc"));
-    eval = reinterpret_cast<decltype(eval)>(dlsym(handle, "zefa_engine_eval"));
-    free = reinterpret_cast<decltype(free)>(dlsym(handle, "zefa_engine_free"));
-  }
-  std::string call(const char* request) const {
-    char* r = eval(request);
-    std::string s(r);
-    free(r);
-    return s;
-  }
-};
-
-const Engine& engine() {
-  static Engine e;
-  return e;
-}
+const zefa::test::EngineSo& engine() { return zefa::test::engine_so(); }
 
 class CApi : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(engine().handle, nullptr) << dlerror();
-    ASSERT_TRUE(engine().eval && engine().free && engine().alloc && engine().dealloc);
+    ASSERT_TRUE(engine().loaded()) << dlerror();
   }
 };
 

@@ -1,0 +1,98 @@
+// The rule-pack registry and handle lookup: sharing, broken locks and
+// concurrent use.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "api/registry.hpp"
+#include "lib.hpp"
+#include "test_util.hpp"
+#include "testing.hpp"
+
+namespace {
+
+using zefa::json::Value;
+
+std::string min_pack_text() { return zefa::test::load("rules_min.json").dump(); }
+
+std::string install_request(const std::string& id, const std::string& pack) {
+  return R"({"op":"install_rules","rules_id":")" + id + R"(","rules":)" + pack + "}";
+}
+
+TEST(RuleRegistry, RemovedPackLivesOnWhileInUse) {
+  const std::string pack = min_pack_text();
+  ASSERT_EQ(zefa::lib::eval_guarded(install_request("held", pack).c_str()), R"({"ok":true,"value":true})");
+  auto ref = zefa::api::installed("held");
+  ASSERT_TRUE(ref.ok());
+  ASSERT_TRUE(ref.value());
+  EXPECT_EQ(zefa::lib::eval_guarded(R"({"op":"remove_rules","rules_id":"held"})"), R"({"ok":true,"value":true})");
+  // The request that took its reference before the removal still has the pack.
+  EXPECT_EQ(ref.value()->rules.dump(), pack);
+  EXPECT_EQ(ref.value()->fingerprint.size(), 64u);
+  auto gone = zefa::api::installed("held");
+  ASSERT_TRUE(gone.ok());
+  EXPECT_FALSE(gone.value());
+}
+
+void fault_in_registry(std::string_view where) {
+  if (where == "registry:install") throw std::runtime_error("fault while the registry is locked");
+}
+
+TEST(RuleRegistry, FaultUnderTheLockBreaksItForGood) {
+  // In a child process: a broken registry stays broken for the process.
+  EXPECT_EXIT(
+      {
+        const std::string pack = min_pack_text();
+        zefa::testing::set_fault_hook(&fault_in_registry);
+        std::string panic = zefa::lib::eval_guarded(install_request("x", pack).c_str());
+        zefa::testing::set_fault_hook(nullptr);
+        bool ok = panic == R"({"ok":false,"error":"engine panic"})";
+        const char* poisoned = R"({"ok":false,"error":"rule registry poisoned"})";
+        ok = ok && zefa::lib::eval_guarded(install_request("x", pack).c_str()) == poisoned;
+        ok = ok && zefa::lib::eval_guarded(R"({"op":"remove_rules","rules_id":"x"})") == poisoned;
+        ok = ok && zefa::lib::eval_guarded(R"({"op":"strategy_read","rules_id":"x"})") == poisoned;
+        // Operations that do not touch the registry go on working.
+        ok = ok && zefa::lib::eval_guarded(R"({"op":"merge"})") == R"({"ok":true,"value":{}})";
+        std::exit(ok ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "fault while the registry is locked");
+}
+
+TEST(RuleRegistry, ConcurrencyInstallRemoveLookup) {
+  const std::string pack = min_pack_text();
+  const std::string other = R"({"version":1,"platforms":{"p":{"table":"t","categories":{}}})" + pack.substr(pack.find(",\"entities\""));
+  std::atomic<bool> stop{false};
+  std::atomic<int> malformed{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 16; ++t) {
+    threads.emplace_back([&, t] {
+      unsigned n = 0;
+      while (!stop.load(std::memory_order_relaxed)) {
+        std::string id = "id" + std::to_string((t + n) % 4);
+        std::string req;
+        switch ((t * 7 + n++) % 5) {
+          case 0: req = install_request(id, (n % 2) ? pack : other); break;
+          case 1: req = R"({"op":"remove_rules","rules_id":")" + id + "\"}"; break;
+          case 2: req = R"({"op":"strategy_read","rules_id":")" + id + "\"}"; break;
+          case 3: req = R"({"op":"close","handle":)" + std::to_string(n) + "}"; break;
+          default: req = R"({"op":"strategy_read","rules":)" + pack + "}";
+        }
+        std::string reply = zefa::lib::eval_guarded(req.c_str());
+        Value v;
+        zefa::json::ParseError err;
+        if (!zefa::json::parse(reply, v, err) || !v.is_object() || v.obj().at(0).name() != "ok" ||
+            reply.find("engine panic") != std::string::npos || reply.find("poisoned") != std::string::npos)
+          ++malformed;
+      }
+    });
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  stop = true;
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(malformed.load(), 0);
+}
+
+}  // namespace
