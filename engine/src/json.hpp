@@ -303,6 +303,13 @@ class OrderedMap {
     items_.emplace_back(std::move(k), std::move(v));
     return items_.back().second;
   }
+  // Appends without looking for an existing key; the caller guarantees the
+  // key is new (readers of parsed objects, whose keys are distinct).
+  V& push_unique(K k, V v) {
+    items_.emplace_back(std::move(k), std::move(v));
+    return items_.back().second;
+  }
+  void reserve(size_t n) { items_.reserve(n); }
   V& operator[](const K& k) {
     if (V* p = find(k)) return *p;
     items_.emplace_back(k, V{});
