@@ -29,6 +29,34 @@ json::Object* remap_slot(Value& remaps, std::string_view code) {
   return &slot->obj_mut();
 }
 
+// `value` turned over by one code's remaps entry (see Adapter::flip).
+Value flip_with(const Value& remap, const Value& value) {
+  if (!data::truth(remap["invert"])) return value;
+  if (value.is_bool()) return Value(!value.as_bool());
+  if (!value.is_number()) return value;
+  const Value& bounds = remap["bounds"];
+  if (!bounds.is_array()) return value;
+  // Mirrored within [lo, hi]; the sum first, all in doubles.
+  double lo = data::n(bounds[0]);
+  double hi = data::n(bounds[1]);
+  return data::number((lo + hi) - value.to_f64());
+}
+
+// The entry of datapoint `id`. Reports mostly list datapoints in the
+// adapter's own order, so each search starts after the previous hit.
+const DpEntry* find_entry(const json::OrderedMap<std::string, DpEntry>& entries, std::string_view id, size_t& hint) {
+  size_t count = entries.size();
+  auto at = entries.begin();
+  for (size_t k = 0; k < count; ++k) {
+    size_t i = hint + k < count ? hint + k : hint + k - count;
+    if (at[i].first == id) {
+      hint = i + 1 < count ? i + 1 : 0;
+      return &at[i].second;
+    }
+  }
+  return nullptr;
+}
+
 bool listed(const Value& strategies, std::string_view name) {
   for (const Value& s : strategies.arr())
     if (s.is_string() && s.str() == name) return true;
@@ -41,57 +69,53 @@ Adapter Adapter::make(const Value& device, const Value& dpmap, const Value& rule
   Adapter a;
   json::Object unsupported;
   const Value& strategies = rules["strategies"];
-  for (const json::Member& m : device["local_strategy"].obj()) {
+  // Ids come from one object's members, so they are distinct: appended
+  // without lookups.
+  const json::Object& items = device["local_strategy"].obj();
+  a.entries.reserve(items.size() + dpmap.size());
+  for (const json::Member& m : items) {
     std::string code = strategy_code(m.value);
     if (code.empty()) continue;
     const Value& convert = m.value["value_convert"];
     std::string_view name = data::truth(convert) ? convert.str() : std::string_view("default");
     const Value& config = m.value["config_item"];
     if (listed(strategies, name)) {
-      a.entries.insert_or_assign(std::string(m.name()), DpEntry(code, name, config));
+      a.entries.push_unique(std::string(m.name()), DpEntry(code, name, config));
     } else {
-      unsupported.insert_or_assign(m.name(), Value(name));
-      a.entries.insert_or_assign(std::string(m.name()), DpEntry(code, "default", config));
+      unsupported.push_unique(m.key, Value(name));
+      a.entries.push_unique(std::string(m.name()), DpEntry(code, "default", config));
     }
   }
   for (const json::Member& m : dpmap.obj())
     if (!a.entries.find(m.name()))
-      a.entries.insert_or_assign(std::string(m.name()), DpEntry(m.value.str(), "default", Value::object()));
+      a.entries.push_unique(std::string(m.name()), DpEntry(m.value.str(), "default", Value::object()));
 
   json::Object ranges;
   for (const json::Member& m : device["status_range"].obj())
     if (kind_of(m.value) == protocol::DpKind::Enum)
-      ranges.insert_or_assign(m.name(), data::parse(m.value["values"])["range"]);
+      ranges.push_unique(m.key, data::parse(m.value["values"])["range"]);
   a.enum_ranges = Value(std::move(ranges));
   a.unsupported = Value(std::move(unsupported));
   return a;
 }
 
-Value Adapter::flip(std::string_view code, const Value& value) const {
-  const Value& remap = remaps[code];
-  if (!data::truth(remap["invert"])) return value;
-  if (value.is_bool()) return Value(!value.as_bool());
-  if (!value.is_number()) return value;
-  const Value& bounds = remap["bounds"];
-  if (!bounds.is_array()) return value;
-  // Mirrored within [lo, hi]; the sum first, all in doubles.
-  double lo = data::n(bounds[0]);
-  double hi = data::n(bounds[1]);
-  return data::number((lo + hi) - value.to_f64());
-}
+Value Adapter::flip(std::string_view code, const Value& value) const { return flip_with(remaps[code], value); }
 
 Value Adapter::read(const Value& dps, const Value& rules) const {
   json::Object out;
+  out.reserve(dps.size());
+  size_t hint = 0;
   for (const json::Member& m : dps.obj()) {
-    const DpEntry* entry = entries.find(m.name());
+    const DpEntry* entry = find_entry(entries, m.name(), hint);
     if (!entry) continue;
     Result<Value, std::string> decoded = strategy_read(entry->strategy, m.value, entry->config, rules);
     if (!decoded.ok()) continue;
     Value r = std::move(decoded).value();
+    const Value& remap = remaps[entry->code];
     if (r.is_string()) {
-      if (const Value* shown = remaps[entry->code]["alias"].find(r.str())) r = *shown;
+      if (const Value* shown = remap["alias"].find(r.str())) r = *shown;
     }
-    r = flip(entry->code, r);
+    r = flip_with(remap, r);
     if (const Value* range = enum_ranges.find(entry->code)) {
       bool allowed = false;
       for (const Value& item : range->arr())
