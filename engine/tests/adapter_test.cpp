@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "adapter/adapter.hpp"
 #include "record.hpp"
@@ -64,9 +66,11 @@ TEST(Adapter, MakeFromDescription) {
        R"("5":["pos","default",{}],"6":["","default",{}]},)"
        R"("enum_ranges":{"mode":["a","b"],"norange":null,"badvalues":null},)"
        R"("unsupported":{"4":"xyz","7":""},"remaps":{}})"},
-      {"default not listed", R"({"local_strategy":{"3":{"status_code":"mode","value_convert":null}}})", "{}",
-       R"({"strategies":["enum"]})",
-       R"({"entries":{"3":["mode","default",null]},"enum_ranges":{},"unsupported":{"3":"default"},"remaps":{}})"},
+      {"default not listed",
+       R"({"local_strategy":{"3":{"status_code":"mode","value_convert":null},"4":{"status_code":"e","value_convert":""}}})",
+       "{}", R"({"strategies":["enum"]})",
+       R"({"entries":{"3":["mode","default",null],"4":["e","default",null]},"enum_ranges":{},)"
+       R"("unsupported":{"3":"default","4":"default"},"remaps":{}})"},
       {"strategies not an array", R"({"local_strategy":{"3":{"status_code":"m","value_convert":"enum"}}})", "null",
        R"({"strategies":{"enum":true}})",
        R"({"entries":{"3":["m","default",null]},"enum_ranges":{},"unsupported":{"3":"enum"},"remaps":{}})"},
@@ -279,4 +283,25 @@ TEST(Adapter, RoundTripThroughDocument) {
   EXPECT_EQ(back.read(report, J("{}")).dump(), R"({"switch":"ON","pos":60,"mode":"b","foo":"free"})");
   EXPECT_EQ(back.write(J(R"([{"code":"switch","value":"ON"},{"code":"pos","value":75}])").arr()).value().dump(),
             R"({"1":"1","9":25})");
+}
+
+TEST(AdapterConcurrency, OneAdapterSharedByThreads) {
+  // A carried adapter is read by many requests at once; its values are
+  // shared, never copied, so reading must not touch the shared nodes.
+  Adapter a = doc(
+      R"({"entries":{"1":["pos","default",null],"2":["sw","enum",{"enumMappingMap":{"1":{"value":"on"}}}]},)"
+      R"("enum_ranges":{"sw":[true]},"unsupported":{},"remaps":{"pos":{"invert":true,"bounds":[0,100]},)"
+      R"("sw":{"alias":{"on":true}}}})");
+  Value report = J(R"({"1":30,"2":"1"})"), rules = J("{}");
+  Value commands = J(R"([{"code":"pos","value":30},{"code":"sw","value":true}])");
+  std::vector<std::thread> threads;
+  std::vector<std::string> got(4);
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      std::string last;
+      for (int i = 0; i < 2000; ++i) last = a.read(report, rules).dump() + a.write(commands.arr()).value().dump();
+      got[t] = last;
+    });
+  for (auto& th : threads) th.join();
+  for (const std::string& g : got) EXPECT_EQ(g, R"({"pos":70,"sw":true}{"1":70,"2":"1"})");
 }
