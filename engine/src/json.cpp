@@ -65,7 +65,8 @@ Value::Value(std::string_view s) {
   if (s.size() <= kInline) {
     b_[0] = kSStr;
     b_[1] = static_cast<unsigned char>(s.size());
-    std::memcpy(b_ + 2, s.data(), s.size());
+    // An empty view may carry a null pointer, which memcpy must not see.
+    if (!s.empty()) std::memcpy(b_ + 2, s.data(), s.size());
   } else {
     b_[0] = kLStr;
     store<void*>(StrNode::make(s));

@@ -77,7 +77,7 @@ Adapter Adapter::make(const Value& device, const Value& dpmap, const Value& rule
     std::string code = strategy_code(m.value);
     if (code.empty()) continue;
     const Value& convert = m.value["value_convert"];
-    std::string_view name = data::truth(convert) ? convert.str() : std::string_view("default");
+    std::string_view name = !data::truth(convert) ? "default" : convert.is_string() ? convert.str() : "";
     const Value& config = m.value["config_item"];
     if (listed(strategies, name)) {
       a.entries.push_unique(std::string(m.name()), DpEntry(code, name, config));

@@ -14,14 +14,14 @@ namespace {
 
 using protocol::DpKind;
 
-// Length of the Unicode White_Space character that ends `s` / starts `s`,
-// or 0. Texts are well-formed UTF-8 (JSON strings).
+// Unicode White_Space, as integer texts in specs may be padded with it.
 bool white_space(char32_t c) noexcept {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
          (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
-// The code point starting at `s[i]` and its length in bytes.
+// The code point starting at `s[i]` and its length in bytes. Texts are
+// well-formed UTF-8 (JSON strings).
 char32_t decode_at(std::string_view s, size_t i, size_t& len) noexcept {
   auto b = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
   unsigned char c = b(0);
@@ -103,10 +103,10 @@ double Role::hi() const noexcept { return n(spec["max"]); }
 
 double Role::scale() const noexcept {
   double s = n(spec["scale"]);
-  int32_t k = std::isnan(s)                  ? 0
-              : s >= 2147483647.0            ? std::numeric_limits<int32_t>::max()
-              : s <= -2147483648.0           ? std::numeric_limits<int32_t>::min()
-                                             : static_cast<int32_t>(s);
+  int32_t k = std::isnan(s)        ? 0
+              : s >= 2147483647.0  ? std::numeric_limits<int32_t>::max()
+              : s <= -2147483648.0 ? std::numeric_limits<int32_t>::min()
+                                   : static_cast<int32_t>(s);
   // Repeated squaring, as hosts and rule packs have always computed it.
   uint32_t e = k < 0 ? 0u - static_cast<uint32_t>(k) : static_cast<uint32_t>(k);
   double base = 10.0, f = 1.0;
