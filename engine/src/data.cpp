@@ -119,6 +119,8 @@ Value number(double d) {
 
 Value parse(const Value& v) {
   if (!v.is_string()) return v;
+  // Strings built at run time may hold any bytes; such text is no JSON.
+  if (!json::valid_utf8(v.str())) return Value();
   Value out;
   json::ParseError err;
   if (!json::parse(v.str(), out, err)) return Value();
@@ -137,8 +139,12 @@ std::vector<std::string> codes(const Value& v) {
 }
 
 // Recursion follows the source's nesting, which is bounded like every value.
-void merge(Value& dst, const Value& src) {
-  if (!dst.is_object() || !src.is_object()) return;
+void merge(Value& dst, const Value& src_ref) {
+  if (!dst.is_object() || !src_ref.is_object()) return;
+  // The source may live inside the destination (a member of it): holding our
+  // own reference keeps it valid while the destination grows, and makes
+  // writes to the destination copy any node the two share.
+  const Value src = src_ref;
   json::Object& d = dst.obj_mut();
   for (const json::Member& m : src.obj()) {
     Value* slot = d.find(m.name());

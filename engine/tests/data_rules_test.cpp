@@ -38,7 +38,18 @@ TEST(DataRules, NumericCoercion) {
     EXPECT_EQ(zefa::data::n(J(s)), INFINITY) << s;
   for (const char* s : {"\"-inf\"", "\"-iNfInItY\"", "\"-1e999\""}) EXPECT_EQ(zefa::data::n(J(s)), -INFINITY) << s;
   for (const char* s : {"\"NaN\"", "\"nan\"", "\"-NAN\""}) EXPECT_TRUE(std::isnan(zefa::data::n(J(s)))) << s;
-  for (const char* s : {"\"infin\"", "\" inf\"", "\"nanx\""}) EXPECT_EQ(zefa::data::n(J(s)), 0) << s;
+  for (const char* s : {"\"infin\"", "\" inf\"", "\"nanx\"", "\"+\"", "\"-\"", "\"e5\"", "\"1e+\"", "\"+-1\"",
+                        "\"1.2.3\"", "\"1,5\"", "\"\\t1\"", "\"1\\n\"", "\"0b1\"", "\"inf inity\"", "\"--1\""})
+    EXPECT_EQ(zefa::data::n(J(s)), 0) << s;
+  struct Accepted {
+    const char* v;
+    double want;
+  } accepted[] = {{"\"+.5\"", 0.5},   {"\"-5.\"", -5},        {"\"00012\"", 12},   {"\"1.5E-3\"", 0.0015},
+                  {"\"1e-0\"", 1},   {"\"0.1\"", 0.1},       {"\"-0\"", -0.0},    {"\"4.9e-324\"", 4.9e-324},
+                  {"\"1.7976931348623157e308\"", 1.7976931348623157e308}};
+  for (const auto& c : accepted) EXPECT_EQ(zefa::data::n(J(c.v)), c.want) << c.v;
+  EXPECT_TRUE(std::signbit(zefa::data::n(J("\"-0\""))));
+  for (const char* s : {"\"+nan\"", "\"-NaN\"", "\"nAn\""}) EXPECT_TRUE(std::isnan(zefa::data::n(J(s)))) << s;
 }
 
 TEST(DataRules, LooseEquality) {
@@ -63,12 +74,14 @@ TEST(DataRules, LooseEquality) {
 
 TEST(DataRules, NumberEmission) {
   const double below = std::nextafter(9.22e18, 0.0);
+  const double above = std::nextafter(9.22e18, INFINITY);
   struct Case {
     double d;
     const char* text;
   } cases[] = {
       {3.0, "3"}, {-3.0, "-3"}, {-0.0, "0"}, {2.5, "2.5"}, {1e300, "1e+300"}, {9.22e18, "9.22e+18"},
       {-9.22e18, "-9.22e+18"}, {below, "9219999999999998976"}, {-below, "-9219999999999998976"},
+      {above, "9.220000000000001e+18"}, {-above, "-9.220000000000001e+18"},
       {NAN, "null"}, {INFINITY, "null"}, {-INFINITY, "null"},
   };
   for (const auto& c : cases) EXPECT_EQ(zefa::data::number(c.d).dump(), c.text) << c.text;
@@ -86,6 +99,8 @@ TEST(DataRules, ParseCodesObjArr) {
       {Value("1 2"), "null"},                {Value(5), "5"},          {Value("\"in\""), "\"in\""},
   };
   for (const auto& c : parses) EXPECT_EQ(zefa::data::parse(c.in).dump(), c.out) << c.in.dump();
+  // Text that is not UTF-8 is not JSON text either.
+  EXPECT_TRUE(zefa::data::parse(Value(std::string_view("\"\xff\""))).is_null());
 
   using Codes = std::vector<std::string>;
   EXPECT_EQ(zefa::data::codes(J("[\"a\",1,null]")), (Codes{"a", "", ""}));
@@ -118,6 +133,14 @@ TEST(DataRules, Merge) {
   zefa::data::merge(dst, src);
   EXPECT_EQ(src.dump(), R"({"a":{"q":1}})");
   EXPECT_EQ(before["a"].dump(), R"({"x":1,"z":2})");
+
+  // A source that is part of the destination stays valid while it grows.
+  Value self = J(R"({"a":{"a":{"q":1},"k":1,"l":2,"m":3}})");
+  zefa::data::merge(self, self["a"]);
+  EXPECT_EQ(self.dump(), R"({"a":{"a":{"q":1},"k":1,"l":2,"m":3,"q":1},"k":1,"l":2,"m":3})");
+  Value twice = J(R"({"a":{"b":1}})");
+  zefa::data::merge(twice, twice);
+  EXPECT_EQ(twice.dump(), R"({"a":{"b":1}})");
 }
 
 TEST(DataRules, Table) {
