@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -39,7 +40,7 @@ class TextForm {
   void value(const Value& v);
 
   // The text written so far, as a JSON string.
-  Value finish() const { return Value(std::string_view(out_)); }
+  Value finish() const { return Value(std::string_view(buf_.data(), len_)); }
 
  private:
   // Trivial on purpose: the stack is never initialised as a whole.
@@ -49,7 +50,27 @@ class TextForm {
     bool object;
     bool first;
   };
-  void item();
+  // The separator that the next value needs: ", " between array items.
+  std::string_view item();
+  // Appends the pieces with at most one growth of the buffer. Inline, so
+  // that the constant pieces become plain stores.
+  void put(std::string_view a, std::string_view b, std::string_view c = {}, std::string_view d = {}) {
+    size_t n = a.size() + b.size() + c.size() + d.size();
+    if (len_ + n > buf_.size()) grow(n);
+    char* p = buf_.data() + len_;
+    if (!a.empty()) std::memcpy(p, a.data(), a.size());
+    p += a.size();
+    if (!b.empty()) std::memcpy(p, b.data(), b.size());
+    p += b.size();
+    if (!c.empty()) std::memcpy(p, c.data(), c.size());
+    p += c.size();
+    if (!d.empty()) std::memcpy(p, d.data(), d.size());
+    len_ += n;
+  }
+  void grow(size_t n);
+  // Runs a writer of the JSON core (rare escapes, floats) on the buffer.
+  template <class F>
+  void put_with(std::string_view sep, F&& write);
   void open(bool object);
   bool float_key() const noexcept;
   std::string_view current_key() const noexcept {
@@ -57,7 +78,10 @@ class TextForm {
   }
 
   FloatKeys keys_;
-  std::string out_;
+  // The text is buf_[0, len_); buf_ beyond len_ is spare room, so the hot
+  // path is a bounds check and a memcpy.
+  std::string buf_;
+  size_t len_ = 0;
   // Values nest at most json::kMaxDepth deep, so a fixed stack suffices.
   std::array<Frame, json::kMaxDepth + 2> stack_;
   size_t depth_ = 0;
