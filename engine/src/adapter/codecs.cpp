@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -266,10 +267,14 @@ constexpr uint64_t kPow10[] = {1ULL,
 // rounded. Returns false when the digits do not fit a double exactly.
 bool rounded_exact(unsigned decimals, double x, double& out) noexcept {
   if (decimals >= std::size(kPow10)) return false;
-  int exp = 0;
-  double m = std::frexp(std::fabs(x), &exp);
-  auto mant = static_cast<uint64_t>(std::ldexp(m, 53));
-  exp -= 53;
+  const auto bits = std::bit_cast<uint64_t>(x);
+  const auto biased = static_cast<int>(bits >> 52 & 0x7FF);
+  uint64_t mant = bits & ((uint64_t{1} << 52) - 1);
+  int exp = -1074;  // subnormal
+  if (biased) {
+    mant |= uint64_t{1} << 52;
+    exp = biased - 1075;
+  }
   if (exp >= 0 || mant == 0) {  // integral already
     out = x;
     return true;

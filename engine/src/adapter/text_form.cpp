@@ -9,48 +9,15 @@
 
 namespace zefa::adapter {
 
-namespace {
 // Integers at or beyond this magnitude are emitted as floats, as
 // `data::number` does for computed values.
 constexpr uint64_t kIntLimit = 9220000000000000000ULL;
-
-// Bytes that JSON string notation escapes: control characters, quote, backslash.
-constexpr auto kEscaped = [] {
-  std::array<bool, 256> t{};
-  for (int c = 0; c < 0x20; ++c) t[c] = true;
-  t['"'] = t['\\'] = true;
-  return t;
-}();
-
-bool plain(std::string_view s) noexcept {
-  for (unsigned char c : s)
-    if (kEscaped[c]) return false;
-  return true;
-}
-
-template <class T>
-std::string_view digits(char (&buf)[24], T v) noexcept {
-  auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return {buf, static_cast<size_t>(r.ptr - buf)};
-}
-}  // namespace
 
 bool TextForm::float_key() const noexcept {
   std::string_view k = current_key();
   for (std::string_view f : keys_)
     if (f == k) return true;
   return false;
-}
-
-std::string_view TextForm::item() {
-  if (depth_ == 0) return {};
-  Frame& f = stack_[depth_ - 1];
-  if (f.object) return {};  // the member name wrote the separator
-  if (f.first) {
-    f.first = false;
-    return {};
-  }
-  return ", ";
 }
 
 void TextForm::grow(size_t n) { buf_.resize(std::max<size_t>({256, 2 * buf_.size(), len_ + n})); }
@@ -68,21 +35,13 @@ void TextForm::open(bool object) {
   if (depth_ == stack_.size()) throw std::length_error("text form nested too deeply");
   std::string_view k = current_key();
   stack_[depth_++] = Frame{k.data(), k.size(), object, true};
-  put(sep, object ? "{" : "[");
+  put(sep, object ? std::string_view("{") : std::string_view("["));
 }
 
 void TextForm::open_object() { open(true); }
 void TextForm::open_array() { open(false); }
 
-void TextForm::close() { put(stack_[--depth_].object ? "}" : "]", {}); }
-
-void TextForm::key(std::string_view k) {
-  Frame& f = stack_[depth_ - 1];
-  std::string_view sep = f.first ? "\"" : ", \"";
-  f.first = false;
-  f.key = k.data();
-  f.key_size = k.size();
-  if (plain(k)) return put(sep, k, "\": ");
+void TextForm::escaped_key(std::string_view sep, std::string_view k) {
   put_with(sep.substr(0, sep.size() - 1), [&](std::string& out) { json::write_string(k, out); });
   put(": ", {});
 }
@@ -97,20 +56,9 @@ void TextForm::number(double d) {
   }
 }
 
-void TextForm::integer(int64_t i) {
-  char buf[24];
-  put(item(), digits(buf, i));
-}
-
-void TextForm::text(std::string_view s) {
-  std::string_view sep = item();
-  if (plain(s)) return put(sep, "\"", s, "\"");
+void TextForm::escaped_text(std::string_view sep, std::string_view s) {
   put_with(sep, [&](std::string& out) { json::write_string(s, out); });
 }
-
-void TextForm::boolean(bool b) { put(item(), b ? "true" : "false"); }
-
-void TextForm::null() { put(item(), "null"); }
 
 // Recursion follows the value's nesting, which never exceeds json::kMaxDepth.
 void TextForm::value(const Value& v) {

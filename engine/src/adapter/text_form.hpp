@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -19,23 +20,39 @@ namespace zefa::adapter {
 // stay alive until the container that holds them is closed.
 class TextForm {
  public:
-  explicit TextForm(FloatKeys keys) noexcept : keys_(keys) {}
+  // `expected`: the likely length of the text, to allocate once.
+  explicit TextForm(FloatKeys keys, size_t expected = 128) : keys_(keys) { buf_.resize(expected); }
   TextForm(const TextForm&) = delete;
   TextForm& operator=(const TextForm&) = delete;
 
   void open_object();
   void open_array();
-  void close();
+  void close() { put(stack_[--depth_].object ? std::string_view("}") : std::string_view("]"), {}); }
   // Names the next member of the open object.
-  void key(std::string_view k);
+  void key(std::string_view k) {
+    Frame& f = stack_[depth_ - 1];
+    std::string_view sep = f.first ? std::string_view("\"") : std::string_view(", \"");
+    f.first = false;
+    f.key = k.data();
+    f.key_size = k.size();
+    if (plain(k)) return put(sep, k, "\": ");
+    escaped_key(sep, k);
+  }
 
   // A number under the current member name: kept when the name is a float
   // key, otherwise normalised (integral floats become integers).
   void number(double d);
-  void integer(int64_t i);
-  void text(std::string_view s);
-  void boolean(bool b);
-  void null();
+  void integer(int64_t i) {
+    char buf[24];
+    put(item(), digits(buf, i));
+  }
+  void text(std::string_view s) {
+    std::string_view sep = item();
+    if (plain(s)) return put(sep, "\"", s, "\"");
+    escaped_text(sep, s);
+  }
+  void boolean(bool b) { put(item(), b ? std::string_view("true") : std::string_view("false")); }
+  void null() { put(item(), "null"); }
   // Any JSON value, walked with the same rules.
   void value(const Value& v);
 
@@ -51,7 +68,29 @@ class TextForm {
     bool first;
   };
   // The separator that the next value needs: ", " between array items.
-  std::string_view item();
+  std::string_view item() noexcept {
+    if (depth_ == 0) return {};
+    Frame& f = stack_[depth_ - 1];
+    if (f.object) return {};  // the member name wrote the separator
+    if (f.first) {
+      f.first = false;
+      return {};
+    }
+    return ", ";
+  }
+  // Texts that JSON string notation writes unchanged.
+  static bool plain(std::string_view s) noexcept {
+    for (unsigned char c : s)
+      if (c < 0x20 || c == '"' || c == '\\') return false;
+    return true;
+  }
+  template <class T>
+  static std::string_view digits(char (&buf)[24], T v) noexcept {
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return {buf, static_cast<size_t>(r.ptr - buf)};
+  }
+  void escaped_key(std::string_view sep, std::string_view k);
+  void escaped_text(std::string_view sep, std::string_view s);
   // Appends the pieces with at most one growth of the buffer. Inline, so
   // that the constant pieces become plain stores.
   void put(std::string_view a, std::string_view b, std::string_view c = {}, std::string_view d = {}) {

@@ -36,7 +36,8 @@ ReadResult read_timers(const Value& raw, size_t times) {
   if (!b) return fail("invalid base64");
   const size_t size = record_size(times);
   if (b->size() % size) return fail("invalid timer");
-  TextForm w(kElectricityKeys);
+  // A timer's text takes at most about 130 bytes (four times).
+  TextForm w(kElectricityKeys, b->size() / size * (40 + 25 * times) + 2);
   char hhmm[16];
   w.open_array();
   for (size_t at = 0; at < b->size(); at += size) {
