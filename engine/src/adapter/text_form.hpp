@@ -121,8 +121,9 @@ class TextForm {
   // path is a bounds check and a memcpy.
   std::string buf_;
   size_t len_ = 0;
-  // Values nest at most json::kMaxDepth deep, so a fixed stack suffices.
-  std::array<Frame, json::kMaxDepth + 2> stack_;
+  // Values nest at most json::kMaxDepth deep and strategies wrap them in a
+  // few levels of their own, so a fixed stack suffices.
+  std::array<Frame, json::kMaxDepth + 8> stack_;
   size_t depth_ = 0;
 };
 
