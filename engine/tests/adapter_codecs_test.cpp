@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
 #include <cmath>
+#include <random>
 #include <optional>
 
 #include "adapter/codecs.hpp"
@@ -174,6 +177,30 @@ TEST(AdapterCodecs, Rounded) {
   EXPECT_TRUE(std::isnan(adapter::rounded(1, NAN)));
 }
 
+// The straightforward method: fixed-point text, read back.
+double rounded_by_text(unsigned d, double x) {
+  char buf[1500];
+  auto w = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed, static_cast<int>(d));
+  double y = 0;
+  std::from_chars(buf, w.ptr, y);
+  return y;
+}
+
+TEST(AdapterCodecs, RoundedMatchesTextMethod) {
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> unit(-1, 1);
+  std::uniform_int_distribution<int> exp(-30, 70);
+  for (int i = 0; i < 200000; ++i) {
+    // Random magnitudes, and values on or next to decimal ties.
+    double x = std::ldexp(unit(rng), exp(rng));
+    unsigned d = static_cast<unsigned>(rng() % 23);
+    if (i % 4 == 1) x = std::nextafter((static_cast<double>(rng() % 100000) + 0.5) / 1e3, rng() % 2 ? 1e9 : -1e9);
+    if (i % 4 == 2) x = (static_cast<double>(rng() % 2000000) - 1e6) / 8;  // exact binary ties
+    double got = adapter::rounded(d, x), want = rounded_by_text(d, x);
+    ASSERT_EQ(std::bit_cast<uint64_t>(got), std::bit_cast<uint64_t>(want)) << d << " " << x;
+  }
+}
+
 TEST(AdapterCodecs, Electricity) {
   struct Case {
     Bytes in;
@@ -219,9 +246,13 @@ TEST(AdapterCodecs, DumpsFloat) {
       {"1e300", true, "1e+300"},
       {"9220000000000000000", true, "9.22e+18"},
       {"-9220000000000000000", true, "-9.22e+18"},
-      {"9219999999999999999", true, "9219999999999999999"},  // integers keep their digits
+      // Integers keep their digits rather than passing through a double.
+      {"9219999999999999999", true, "9219999999999999999"},
+      {R"({"alarmCode":9007199254740993})", false, R"({"alarmCode": 9007199254740993})"},
       {"18446744073709551615", true, "1.8446744073709552e+19"},
       {R"({"v":18446744073709551615})", true, R"({"v": 18446744073709551615})"},
+      {R"({"a\"b\n":1.0,"h\u0000":[2.0]})", true, R"({"a\"b\n": 1, "h\u0000": [2]})"},
+      {R"([-9223372036854775808,1e-7,-2.0])", true, "[-9.223372036854776e+18, 1e-7, -2]"},
   };
   for (const auto& c : cases) {
     Value out = adapter::dumps_float(J(c.in), c.colour ? adapter::FloatKeys(adapter::kColourKeys)
@@ -229,6 +260,17 @@ TEST(AdapterCodecs, DumpsFloat) {
     ASSERT_TRUE(out.is_string());
     EXPECT_EQ(text_of(out), c.want) << c.in;
   }
+}
+
+TEST(AdapterCodecs, DumpsFloatLargeValue) {
+  zefa::json::Array items;
+  std::string want = "[";
+  for (int i = 0; i < 5000; ++i) {
+    items.emplace_back(zefa::json::Object{{"h", Value(i + 0.5)}, {"x", Value("t\"")}});
+    want += (i ? ", " : "") + std::string(R"({"h": )") + std::to_string(i) + R"(.5, "x": "t\""})";
+  }
+  want += "]";
+  EXPECT_EQ(text_of(adapter::dumps_float(Value(std::move(items)), adapter::kColourKeys)), want);
 }
 
 TEST(AdapterCodecs, DumpsFloatDeepestValue) {

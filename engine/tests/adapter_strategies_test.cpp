@@ -1,6 +1,11 @@
 // Strategy dispatch, the generic strategies and the lighting and colour family.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "adapter/codecs.hpp"
 #include "adapter/strategies.hpp"
 #include "adapter_test_util.hpp"
 
@@ -355,4 +360,31 @@ TEST(AdapterStrategies, ColourRoundTrips) {
   auto back = zefa::adapter::strategy_write("dj_v2_scene_alg", v.value(), {});
   ASSERT_TRUE(back.ok());
   EXPECT_EQ(back.value().str(), "04" + payload.substr(2));
+}
+
+// Strategies share nothing but their arguments: one configuration and rule
+// pack read by many threads at once, results handed out of the shared values.
+TEST(AdapterStrategiesConcurrency, SharedArgumentsAcrossThreads) {
+  const zefa::json::Value config = zefa::test::J(
+      R"({"valueType":"Enum","valueDesc":"{\"range\":[\"a\"]}","enumMappingMap":{"1":{"value":{"big":[1,2,3]}},"ä":{"value":"x"}}})");
+  const zefa::json::Value rules = zefa::test::J(R"({"meter_alarms":{"3":[{"code":[1]},1]}})");
+  const zefa::json::Value alarm(zefa::adapter::b64_encode(std::vector<uint8_t>{3, 1, 4, 210}));
+  std::vector<std::thread> threads;
+  std::atomic<int> bad{0};
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 2000; ++i) {
+        auto a = zefa::adapter::strategy_read("enum", zefa::json::Value("1"), config, rules);
+        auto b = zefa::adapter::strategy_read("enum", zefa::json::Value("Ä"), config, rules);
+        auto c = zefa::adapter::strategy_read("db_v1_alarm", alarm, config, rules);
+        auto d = zefa::adapter::strategy_write("enum", zefa::json::Value("x"), config);
+        if (!a.ok() || a.value() != zefa::test::J(R"({"big":[1,2,3]})") || !b.ok() || b.value() != "x" || !c.ok() ||
+            c.value().str() != R"([{"alarmCode": {"code": [1]}, "doAction": true, "threshold": "123.4"}])" ||
+            !d.ok() || d.value() != "ä")
+          ++bad;
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(bad.load(), 0);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -117,8 +118,9 @@ std::optional<Bytes> b64(const Value& v) {
 }
 
 std::optional<Bytes> b64_text(std::string_view text) {
-  Bytes out;
-  out.reserve(text.size() / 4 * 3);
+  // Written through a cursor into room for the largest result, then cut.
+  Bytes out(text.size() / 4 * 3);
+  uint8_t* o = out.data();
   int q[4];
   int k = 0, pad = 0;
   bool ended = false;  // a padded quad closes the text
@@ -135,22 +137,23 @@ std::optional<Bytes> b64_text(std::string_view text) {
     q[k++] = v;
     if (k < 4) continue;
     if (pad == 0) {
-      out.push_back(static_cast<uint8_t>(q[0] << 2 | q[1] >> 4));
-      out.push_back(static_cast<uint8_t>((q[1] & 15) << 4 | q[2] >> 2));
-      out.push_back(static_cast<uint8_t>((q[2] & 3) << 6 | q[3]));
+      *o++ = static_cast<uint8_t>(q[0] << 2 | q[1] >> 4);
+      *o++ = static_cast<uint8_t>((q[1] & 15) << 4 | q[2] >> 2);
+      *o++ = static_cast<uint8_t>((q[2] & 3) << 6 | q[3]);
     } else if (pad == 1) {
       if (q[2] & 3) return std::nullopt;
-      out.push_back(static_cast<uint8_t>(q[0] << 2 | q[1] >> 4));
-      out.push_back(static_cast<uint8_t>((q[1] & 15) << 4 | q[2] >> 2));
+      *o++ = static_cast<uint8_t>(q[0] << 2 | q[1] >> 4);
+      *o++ = static_cast<uint8_t>((q[1] & 15) << 4 | q[2] >> 2);
       ended = true;
     } else {
       if (q[1] & 15) return std::nullopt;
-      out.push_back(static_cast<uint8_t>(q[0] << 2 | q[1] >> 4));
+      *o++ = static_cast<uint8_t>(q[0] << 2 | q[1] >> 4);
       ended = true;
     }
     k = pad = 0;
   }
   if (k != 0) return std::nullopt;
+  out.resize(static_cast<size_t>(o - out.data()));
   return out;
 }
 
@@ -236,9 +239,65 @@ Result<Value, std::string> rgb_object(std::string_view text) {
   return Value(std::move(o));
 }
 
+namespace {
+constexpr uint64_t kPow10[] = {1ULL,
+                               10ULL,
+                               100ULL,
+                               1000ULL,
+                               10000ULL,
+                               100000ULL,
+                               1000000ULL,
+                               10000000ULL,
+                               100000000ULL,
+                               1000000000ULL,
+                               10000000000ULL,
+                               100000000000ULL,
+                               1000000000000ULL,
+                               10000000000000ULL,
+                               100000000000000ULL,
+                               1000000000000000ULL,
+                               10000000000000000ULL,
+                               100000000000000000ULL,
+                               1000000000000000000ULL,
+                               10000000000000000000ULL};
+
+// x = mant * 2^exp exactly; scaling by 10^decimals in 128-bit integers and
+// one halving-even shift give the correctly rounded digits, and dividing
+// them by 10^decimals (both exact doubles) reads them back correctly
+// rounded. Returns false when the digits do not fit a double exactly.
+bool rounded_exact(unsigned decimals, double x, double& out) noexcept {
+  if (decimals >= std::size(kPow10)) return false;
+  const auto bits = std::bit_cast<uint64_t>(x);
+  const auto biased = static_cast<int>(bits >> 52 & 0x7FF);
+  uint64_t mant = bits & ((uint64_t{1} << 52) - 1);
+  int exp = -1074;  // subnormal
+  if (biased) {
+    mant |= uint64_t{1} << 52;
+    exp = biased - 1075;
+  }
+  if (exp >= 0 || mant == 0) {  // integral already
+    out = x;
+    return true;
+  }
+  unsigned __int128 scaled = static_cast<unsigned __int128>(mant) * kPow10[decimals];  // < 2^117
+  unsigned shift = static_cast<unsigned>(-exp);
+  unsigned __int128 n = 0;
+  if (shift < 128) {
+    n = scaled >> shift;
+    unsigned __int128 rest = scaled - (n << shift), half = static_cast<unsigned __int128>(1) << (shift - 1);
+    if (rest > half || (rest == half && (n & 1))) ++n;
+  }
+  if (n >= (static_cast<unsigned __int128>(1) << 53)) return false;
+  out = std::copysign(static_cast<double>(static_cast<uint64_t>(n)) / static_cast<double>(kPow10[decimals]), x);
+  return true;
+}
+}  // namespace
+
 double rounded(unsigned decimals, double x) noexcept {
   // Beyond 1074 places every double is already exact.
   if (!std::isfinite(x) || decimals >= 1074) return x;
+  double fast = 0;
+  if (rounded_exact(decimals, x, fast)) return fast;
   char buf[1500];  // sign, 309 integer digits, point, 1073 decimals
   auto w = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed, static_cast<int>(decimals));
   if (w.ec != std::errc()) return x;
@@ -248,9 +307,9 @@ double rounded(unsigned decimals, double x) noexcept {
   return y;
 }
 
-Value electricity(std::span<const uint8_t> bytes) {
+std::optional<MeterRecord> meter_record(std::span<const uint8_t> bytes) {
   size_t n = bytes.size();
-  if (n < 8) return Value();
+  if (n < 8) return std::nullopt;
   const uint8_t* d = bytes.data();
   bool lng = false, sign = false;
   if (n == 17 && d[0] == 0x01 && d[1] == 0x0F) {
@@ -260,30 +319,37 @@ Value electricity(std::span<const uint8_t> bytes) {
     lng = sign = true;
     d += 2;
   }
-  Value current(static_cast<double>(be(d + 2, 3)));
-  Value power(static_cast<double>(be(d + 5, 3)));
-  Value reactive, apparent, factor;
+  MeterRecord m;
+  m.voltage = Value(be(d, 2) / 10.0);
+  m.current = Value(static_cast<double>(be(d + 2, 3)));
+  m.power = Value(static_cast<double>(be(d + 5, 3)));
   if (lng) {
-    reactive = data::number(be(d + 8, 3));
-    apparent = data::number(be(d + 11, 3));
-    factor = data::number(d[14] / 100.0);
+    m.reactive_power = data::number(be(d + 8, 3));
+    m.apparent_power = data::number(be(d + 11, 3));
+    m.power_factor = data::number(d[14] / 100.0);
   }
   if (sign) {
     uint8_t s = bytes[17];
-    auto negate = [](Value& m) { m = data::number(-data::n(m)); };
-    if (s & 0x01) negate(current);
-    if (s & 0x02) negate(power);
-    if (s & 0x04) negate(reactive);
-    if (s & 0x08) negate(factor);
+    auto negate = [](Value& v) { v = data::number(-data::n(v)); };
+    if (s & 0x01) negate(m.current);
+    if (s & 0x02) negate(m.power);
+    if (s & 0x04) negate(m.reactive_power);
+    if (s & 0x08) negate(m.power_factor);
   }
+  return m;
+}
+
+Value electricity(std::span<const uint8_t> bytes) {
+  std::optional<MeterRecord> m = meter_record(bytes);
+  if (!m) return Value();
   json::Object o;
   o.reserve(6);
-  o.push_unique("voltage", Value(be(d, 2) / 10.0));
-  o.push_unique("current", std::move(current));
-  o.push_unique("power", std::move(power));
-  o.push_unique("reactive_power", std::move(reactive));
-  o.push_unique("apparent_power", std::move(apparent));
-  o.push_unique("power_factor", std::move(factor));
+  o.push_unique("voltage", std::move(m->voltage));
+  o.push_unique("current", std::move(m->current));
+  o.push_unique("power", std::move(m->power));
+  o.push_unique("reactive_power", std::move(m->reactive_power));
+  o.push_unique("apparent_power", std::move(m->apparent_power));
+  o.push_unique("power_factor", std::move(m->power_factor));
   return Value(std::move(o));
 }
 

@@ -90,6 +90,13 @@ double round_even(double x) noexcept;
 // header 02 0F are the long forms, the latter with a sign byte.
 Value electricity(std::span<const uint8_t> bytes);
 
+// The same record as fields, for callers that read them directly rather
+// than through the object: JSON null members stand for the absent ones.
+struct MeterRecord {
+  Value voltage, current, power, reactive_power, apparent_power, power_factor;
+};
+std::optional<MeterRecord> meter_record(std::span<const uint8_t> bytes);
+
 // ---- Text form ----------------------------------------------------------------
 
 // A float-key list: numbers under these member names keep their form in the

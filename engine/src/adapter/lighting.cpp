@@ -52,6 +52,7 @@ ReadResult read_jsq(const Value& raw, const Value&, const Value&) {
 }
 
 Result<Value> write_jsq(const Value& value, const Value&) {
+  if (!value.is_string()) return Value("");
   std::string_view s = value.str();
   if (s.ends_with(kSuffix)) s.remove_suffix(kSuffix.size());
   return Value(s);

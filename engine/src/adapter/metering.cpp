@@ -59,23 +59,23 @@ ReadResult read_frozen(const Value& raw, const Value&, const Value&) {
 
 ReadResult read_params(const Value& raw, const Value&, const Value&) {
   ZEFA_TRY(Bytes b, payload_bytes(raw));
-  Value e = electricity(b);
-  if (e.is_null()) return fail("short electricity payload");
+  std::optional<MeterRecord> e = meter_record(b);
+  if (!e) return fail("short electricity payload");
   TextForm w(kElectricityKeys);
   w.open_object();
   w.key("voltage");
-  w.value(e["voltage"]);
+  w.value(e->voltage);
   w.key("electricCurrent");
-  w.number(data::n(e["current"]) / 1000);
+  w.number(data::n(e->current) / 1000);
   w.key("power");
-  w.number(data::n(e["power"]) / 1000);
-  if (!e["reactive_power"].is_null()) {
+  w.number(data::n(e->power) / 1000);
+  if (!e->reactive_power.is_null()) {
     w.key("reactivePower");
-    w.value(data::number(data::n(e["reactive_power"]) / 1000));
+    w.value(data::number(data::n(e->reactive_power) / 1000));
     w.key("apparentPower");
-    w.value(data::number(data::n(e["apparent_power"]) / 1000));
+    w.value(data::number(data::n(e->apparent_power) / 1000));
     w.key("powerFactor");
-    w.value(e["power_factor"]);
+    w.value(e->power_factor);
   }
   w.close();
   return w.finish();

@@ -1,27 +1,17 @@
 #include "adapter/text_form.hpp"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 namespace zefa::adapter {
 
-namespace {
 // Integers at or beyond this magnitude are emitted as floats, as
 // `data::number` does for computed values.
 constexpr uint64_t kIntLimit = 9220000000000000000ULL;
-
-void put_int(std::string& out, int64_t i) {
-  char buf[24];
-  auto r = std::to_chars(buf, buf + sizeof buf, i);
-  out.append(buf, r.ptr);
-}
-void put_u64(std::string& out, uint64_t u) {
-  char buf[24];
-  auto r = std::to_chars(buf, buf + sizeof buf, u);
-  out.append(buf, r.ptr);
-}
-}  // namespace
 
 bool TextForm::float_key() const noexcept {
   std::string_view k = current_key();
@@ -30,86 +20,60 @@ bool TextForm::float_key() const noexcept {
   return false;
 }
 
-void TextForm::item() {
-  if (depth_ == 0) return;
-  Frame& f = stack_[depth_ - 1];
-  if (f.object) return;  // the member name wrote the separator
-  if (!f.first) out_ += ", ";
-  f.first = false;
+void TextForm::grow(size_t n) { buf_.resize(std::max<size_t>({256, 2 * buf_.size(), len_ + n})); }
+
+template <class F>
+void TextForm::put_with(std::string_view sep, F&& write) {
+  put(sep, {});
+  buf_.resize(len_);
+  write(buf_);
+  len_ = buf_.size();
 }
 
 void TextForm::open(bool object) {
-  item();
+  std::string_view sep = item();
   if (depth_ == stack_.size()) throw std::length_error("text form nested too deeply");
   std::string_view k = current_key();
   stack_[depth_++] = Frame{k.data(), k.size(), object, true};
-  out_ += object ? '{' : '[';
+  put(sep, object ? std::string_view("{") : std::string_view("["));
 }
 
 void TextForm::open_object() { open(true); }
 void TextForm::open_array() { open(false); }
 
-void TextForm::close() {
-  out_ += stack_[--depth_].object ? '}' : ']';
-}
-
-void TextForm::key(std::string_view k) {
-  Frame& f = stack_[depth_ - 1];
-  if (!f.first) out_ += ", ";
-  f.first = false;
-  json::write_string(k, out_);
-  out_ += ": ";
-  f.key = k.data();
-  f.key_size = k.size();
+void TextForm::escaped_key(std::string_view sep, std::string_view k) {
+  put_with(sep.substr(0, sep.size() - 1), [&](std::string& out) { json::write_string(k, out); });
+  put(": ", {});
 }
 
 void TextForm::number(double d) {
-  item();
+  std::string_view sep = item();
+  char buf[24];
   if (!float_key() && std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9.22e18) {
-    put_int(out_, static_cast<int64_t>(d));
+    put(sep, digits(buf, static_cast<int64_t>(d)));
   } else {
-    json::write_double(d, out_);
+    put_with(sep, [&](std::string& out) { json::write_double(d, out); });
   }
 }
 
-void TextForm::integer(int64_t i) {
-  item();
-  put_int(out_, i);
-}
-
-void TextForm::text(std::string_view s) {
-  item();
-  json::write_string(s, out_);
-}
-
-void TextForm::boolean(bool b) {
-  item();
-  out_ += b ? "true" : "false";
-}
-
-void TextForm::null() {
-  item();
-  out_ += "null";
+void TextForm::escaped_text(std::string_view sep, std::string_view s) {
+  put_with(sep, [&](std::string& out) { json::write_string(s, out); });
 }
 
 // Recursion follows the value's nesting, which never exceeds json::kMaxDepth.
 void TextForm::value(const Value& v) {
+  char buf[24];
   switch (v.type()) {
     case json::Type::Null: null(); return;
     case json::Type::Bool: boolean(v.as_bool()); return;
     case json::Type::Number:
-      if (v.is_f64()) {
-        number(v.as_f64());
-      } else if (v.is_u64()) {
-        item();
-        if (v.as_u64() < kIntLimit || float_key()) put_u64(out_, v.as_u64());
-        else json::write_double(static_cast<double>(v.as_u64()), out_);
-      } else {
-        item();
-        // Negative integers: compare magnitudes without overflowing.
-        if (v.as_i64() > -static_cast<int64_t>(kIntLimit) || float_key()) put_int(out_, v.as_i64());
-        else json::write_double(static_cast<double>(v.as_i64()), out_);
+      if (v.is_f64()) return number(v.as_f64());
+      if (v.is_u64() ? v.as_u64() < kIntLimit : v.as_i64() > -static_cast<int64_t>(kIntLimit)) {
+        return put(item(), v.is_u64() ? digits(buf, v.as_u64()) : digits(buf, v.as_i64()));
       }
+      // Beyond the integer range of the emission rule, unless a float key keeps it.
+      if (float_key()) return put(item(), v.is_u64() ? digits(buf, v.as_u64()) : digits(buf, v.as_i64()));
+      put_with(item(), [&](std::string& out) { json::write_double(v.to_f64(), out); });
       return;
     case json::Type::String: text(v.str()); return;
     case json::Type::Array:

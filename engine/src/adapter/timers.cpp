@@ -20,14 +20,15 @@ constexpr std::string_view kTimes[] = {"start_time", "end_time", "open_time", "c
 // Record sizes: switch, weekdays, then two bytes per time member.
 constexpr size_t record_size(size_t times) { return 2 + 2 * times; }
 
-void append_time(std::string& out, unsigned minutes) {
-  char buf[16];
-  auto r = std::to_chars(buf, buf + sizeof buf, minutes / 60);
-  if (r.ptr - buf < 2) out += '0';
-  out.append(buf, r.ptr);
-  out += ':';
-  out += static_cast<char>('0' + minutes % 60 / 10);
-  out += static_cast<char>('0' + minutes % 10);
+// HH:MM, hours not limited to 23; `buf` holds the text.
+std::string_view time_text(char (&buf)[16], unsigned minutes) noexcept {
+  char* p = buf;
+  if (minutes < 600) *p++ = '0';
+  p = std::to_chars(p, buf + sizeof buf, minutes / 60).ptr;
+  *p++ = ':';
+  *p++ = static_cast<char>('0' + minutes % 60 / 10);
+  *p++ = static_cast<char>('0' + minutes % 10);
+  return {buf, static_cast<size_t>(p - buf)};
 }
 
 ReadResult read_timers(const Value& raw, size_t times) {
@@ -35,8 +36,9 @@ ReadResult read_timers(const Value& raw, size_t times) {
   if (!b) return fail("invalid base64");
   const size_t size = record_size(times);
   if (b->size() % size) return fail("invalid timer");
-  TextForm w(kElectricityKeys);
-  std::string hhmm;
+  // A timer's text takes at most about 130 bytes (four times).
+  TextForm w(kElectricityKeys, b->size() / size * (40 + 25 * times) + 2);
+  char hhmm[16];
   w.open_array();
   for (size_t at = 0; at < b->size(); at += size) {
     const uint8_t* r = b->data() + at;
@@ -49,10 +51,8 @@ ReadResult read_timers(const Value& raw, size_t times) {
       if (r[1] >> i & 1) w.integer(i);
     w.close();
     for (size_t t = 0; t < times; ++t) {
-      hhmm.clear();
-      append_time(hhmm, static_cast<unsigned>(r[2 + 2 * t]) << 8 | r[3 + 2 * t]);
       w.key(kTimes[t]);
-      w.text(hhmm);
+      w.text(time_text(hhmm, static_cast<unsigned>(r[2 + 2 * t]) << 8 | r[3 + 2 * t]));
     }
     w.close();
   }
