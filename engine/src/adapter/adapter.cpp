@@ -1,0 +1,174 @@
+#include "adapter/adapter.hpp"
+
+#include <optional>
+#include <utility>
+
+#include "adapter/codecs.hpp"
+#include "adapter/strategies.hpp"
+#include "data.hpp"
+#include "protocol.hpp"
+
+namespace zefa::adapter {
+
+namespace {
+
+// The kind of a description entry by its "type" word; a missing or
+// non-string type reads as the empty word, which names no kind.
+std::optional<protocol::DpKind> kind_of(const Value& entry) { return protocol::DpKind::parse(entry["type"].str()); }
+
+// remaps[code] for writing, with both levels made objects when null or
+// missing; nullptr when a carried document holds another type there.
+json::Object* remap_slot(Value& remaps, std::string_view code) {
+  if (remaps.is_null()) remaps = Value::object();
+  if (!remaps.is_object()) return nullptr;
+  if (const Value* cur = remaps.find(code); cur && !cur->is_null() && !cur->is_object()) return nullptr;
+  json::Object& all = remaps.obj_mut();
+  Value* slot = all.find(code);
+  if (!slot) slot = &all.insert_or_assign(code, Value::object());
+  if (slot->is_null()) *slot = Value::object();
+  return &slot->obj_mut();
+}
+
+// `value` turned over by one code's remaps entry (see Adapter::flip).
+Value flip_with(const Value& remap, const Value& value) {
+  if (!data::truth(remap["invert"])) return value;
+  if (value.is_bool()) return Value(!value.as_bool());
+  if (!value.is_number()) return value;
+  const Value& bounds = remap["bounds"];
+  if (!bounds.is_array()) return value;
+  // Mirrored within [lo, hi]; the sum first, all in doubles.
+  double lo = data::n(bounds[0]);
+  double hi = data::n(bounds[1]);
+  return data::number((lo + hi) - value.to_f64());
+}
+
+// The entry of datapoint `id`. Reports mostly list datapoints in the
+// adapter's own order, so each search starts after the previous hit.
+const DpEntry* find_entry(const json::OrderedMap<std::string, DpEntry>& entries, std::string_view id, size_t& hint) {
+  size_t count = entries.size();
+  auto at = entries.begin();
+  for (size_t k = 0; k < count; ++k) {
+    size_t i = hint + k < count ? hint + k : hint + k - count;
+    if (at[i].first == id) {
+      hint = i + 1 < count ? i + 1 : 0;
+      return &at[i].second;
+    }
+  }
+  return nullptr;
+}
+
+bool listed(const Value& strategies, std::string_view name) {
+  for (const Value& s : strategies.arr())
+    if (s.is_string() && s.str() == name) return true;
+  return false;
+}
+
+}  // namespace
+
+Adapter Adapter::make(const Value& device, const Value& dpmap, const Value& rules) {
+  Adapter a;
+  json::Object unsupported;
+  const Value& strategies = rules["strategies"];
+  // Ids come from one object's members, so they are distinct: appended
+  // without lookups.
+  const json::Object& items = device["local_strategy"].obj();
+  a.entries.reserve(items.size() + dpmap.size());
+  for (const json::Member& m : items) {
+    std::string code = strategy_code(m.value);
+    if (code.empty()) continue;
+    const Value& convert = m.value["value_convert"];
+    std::string_view name = !data::truth(convert) ? "default" : convert.is_string() ? convert.str() : "";
+    const Value& config = m.value["config_item"];
+    if (listed(strategies, name)) {
+      a.entries.push_unique(std::string(m.name()), DpEntry(code, name, config));
+    } else {
+      unsupported.push_unique(m.key, Value(name));
+      a.entries.push_unique(std::string(m.name()), DpEntry(code, "default", config));
+    }
+  }
+  for (const json::Member& m : dpmap.obj())
+    if (!a.entries.find(m.name()))
+      a.entries.push_unique(std::string(m.name()), DpEntry(m.value.str(), "default", Value::object()));
+
+  json::Object ranges;
+  for (const json::Member& m : device["status_range"].obj())
+    if (kind_of(m.value) == protocol::DpKind::Enum)
+      ranges.push_unique(m.key, data::parse(m.value["values"])["range"]);
+  a.enum_ranges = Value(std::move(ranges));
+  a.unsupported = Value(std::move(unsupported));
+  return a;
+}
+
+Value Adapter::flip(std::string_view code, const Value& value) const { return flip_with(remaps[code], value); }
+
+Value Adapter::read(const Value& dps, const Value& rules) const {
+  json::Object out;
+  out.reserve(dps.size());
+  size_t hint = 0;
+  for (const json::Member& m : dps.obj()) {
+    const DpEntry* entry = find_entry(entries, m.name(), hint);
+    if (!entry) continue;
+    Result<Value, std::string> decoded = strategy_read(entry->strategy, m.value, entry->config, rules);
+    if (!decoded.ok()) continue;
+    Value r = std::move(decoded).value();
+    const Value& remap = remaps[entry->code];
+    if (r.is_string()) {
+      if (const Value* shown = remap["alias"].find(r.str())) r = *shown;
+    }
+    r = flip_with(remap, r);
+    if (const Value* range = enum_ranges.find(entry->code)) {
+      bool allowed = false;
+      for (const Value& item : range->arr())
+        if (item == r) {
+          allowed = true;
+          break;
+        }
+      if (!allowed) continue;
+    }
+    out.insert_or_assign(entry->code, std::move(r));
+  }
+  return Value(std::move(out));
+}
+
+Result<Value> Adapter::write(std::span<const Value> commands) const {
+  if (commands.empty()) return fail(ErrorKind::Unsupported, "no dp for command");
+  json::Object out;
+  for (const Value& command : commands) {
+    std::string_view code = command["code"].str();
+    const std::pair<std::string, DpEntry>* hit = nullptr;
+    for (const auto& e : entries)
+      if (e.second.code == code) {
+        hit = &e;
+        break;
+      }
+    if (!hit) return fail(ErrorKind::Unsupported, "no dp for " + std::string(code));
+    Value v = flip(code, command["value"]);
+    for (const json::Member& word : remaps[code]["alias"].obj())
+      if (word.value == v) {
+        v = word.key;
+        break;
+      }
+    ZEFA_TRY(Value raw, strategy_write(hit->second.strategy, v, hit->second.config));
+    out.insert_or_assign(hit->first, std::move(raw));
+  }
+  return Value(std::move(out));
+}
+
+void Adapter::set_bounds(std::string_view code, const Value& device) {
+  std::string_view section = device["status_range"].find(code) ? "status_range" : "function";
+  const Value& entry = device[section][code];
+  if (kind_of(entry) != protocol::DpKind::Integer) return;
+  Value values = data::parse(entry["values"]);
+  if (json::Object* slot = remap_slot(remaps, code))
+    slot->insert_or_assign("bounds", Value(json::Array{values["min"], values["max"]}));
+}
+
+void Adapter::invert(std::string_view code, const Value& device) {
+  json::Object* slot = remap_slot(remaps, code);
+  if (!slot) return;
+  const Value* mark = slot->find("invert");
+  slot->insert_or_assign("invert", Value(!(mark && data::truth(*mark))));
+  set_bounds(code, device);
+}
+
+}  // namespace zefa::adapter
