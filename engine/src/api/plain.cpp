@@ -1,7 +1,11 @@
 // Operations that need nothing but the request.
 #include "api/ops.hpp"
 #include "api/registry.hpp"
+#include "adapter/adapter.hpp"
+#include "adapter/strategies.hpp"
 #include "data.hpp"
+#include "data/prepare.hpp"
+#include "record.hpp"
 #include "rules.hpp"
 
 namespace zefa::api {
@@ -12,6 +16,29 @@ Result<std::string_view> rules_id(const json::Value& req) {
   const json::Value& id = req["rules_id"];
   if (!id.is_string() || id.str().empty()) return fail(ErrorKind::Request, "rules_id must be a nonempty string");
   return id.str();
+}
+
+// Commands for datapoints the adapter knows go to the adapter; the codes of
+// the others come back unhandled.
+Result<json::Value> adapter_write(const json::Value& req) {
+  ZEFA_TRY(adapter::Adapter a, record::decode<adapter::Adapter>(req, "adapter"));
+  json::Array handled, unhandled;
+  for (const json::Value& cmd : req["commands"].arr()) {
+    std::string_view code = cmd["code"].str();
+    bool known = false;
+    for (const auto& [id, entry] : a.entries)
+      if (entry.code == code) {
+        known = true;
+        break;
+      }
+    if (known) handled.push_back(cmd);
+    else unhandled.push_back(cmd["code"]);
+  }
+  json::Value writes = json::Value::object();
+  if (!handled.empty()) {
+    ZEFA_TRY(writes, a.write(handled));
+  }
+  return json::Value(json::Array{std::move(writes), json::Value(std::move(unhandled))});
 }
 
 json::Value merge_mappings(const json::Value& req) {
@@ -33,6 +60,13 @@ Result<json::Value> plain(const json::Value& req, Op op) {
     return remove(id);
   }
   if (name == "merge") return merge_mappings(req);
+  if (name == "status_quirk") {
+    json::Value status = req["status"];
+    data::map_initial_status(status, req["quirk"]);
+    return status;
+  }
+  if (name == "adapter_write") return adapter_write(req);
+  if (name == "strategy_write") return adapter::strategy_write(req["name"].str(), req["value"], req["config"]);
   if (name == "merge_rules") {
     auto composed = rules::compose(req);
     if (!composed.ok()) return fail(ErrorKind::Rules, std::move(composed).error());

@@ -1,7 +1,12 @@
 // Operations that need a rule pack, given inline as "rules" or installed
 // and named by "rules_id".
 #include "api/ops.hpp"
+#include "adapter/adapter.hpp"
+#include "adapter/strategies.hpp"
 #include "api/registry.hpp"
+#include "data/prepare.hpp"
+#include "record.hpp"
+#include "runtime/options.hpp"
 
 namespace zefa::api {
 
@@ -26,11 +31,57 @@ Result<Rules> resolve(const json::Value& req) {
   return Rules{&ref->rules, ref->fingerprint, ref};
 }
 
+
+// The quirk for a request: its own "quirk" when given, else the pack's quirk
+// for the device's product id.
+json::Value quirk_for(const json::Value& req, const json::Value& pack) {
+  const json::Value& own = req["quirk"];
+  if (!own.is_null()) return own;
+  return pack["quirks"][req["device"]["product_id"].str()];
+}
+
+json::Value quirk_schema(const json::Value& req, const json::Value& pack) {
+  json::Value device = req["device"];
+  data::ensure_tables(device);
+  const json::Value* own = device.find("dpmap");
+  json::Value dpmap = own ? *own : json::Value::object();
+  data::apply_quirk(device, dpmap, quirk_for(req, pack));
+  // A description that is not an object has nowhere to keep its map.
+  if (device.is_object()) device.obj_mut().insert_or_assign("dpmap", std::move(dpmap));
+  return device;
+}
+
+Result<json::Value> options_then_unserved(const json::Value& req, Op op) {
+  if (!req["options"].is_null()) {
+    ZEFA_CHECK(record::decode<runtime::DriverOptions>(req, "options"));
+  }
+  return not_served(op);
+}
+
 }  // namespace
 
 Result<json::Value> ruled(const json::Value& req, Op op) {
   ZEFA_TRY(Rules rules, resolve(req));
-  (void)rules;
+  const json::Value& pack = *rules.pack;
+  std::string_view name = op_name(op);
+  if (name == "quirk_schema") return quirk_schema(req, pack);
+  if (name == "device_info") return data::device_info(req["device"], quirk_for(req, pack), pack);
+  if (name == "adapter_create") {
+    return record::write(adapter::Adapter::make(req["device"], req["dpmap"], pack));
+  }
+  if (name == "adapter_read") {
+    ZEFA_TRY(adapter::Adapter a, record::decode<adapter::Adapter>(req, "adapter"));
+    return a.read(req["dps"], pack);
+  }
+  if (name == "strategy_read") {
+    auto r = adapter::strategy_read(req["name"].str(), req["value"], req["config"], pack);
+    if (!r.ok()) return fail(ErrorKind::Engine, std::move(r).error());
+    return std::move(r).value();
+  }
+  if (name == "create" || name == "open") return options_then_unserved(req, op);
+  if (name == "unused") {
+    ZEFA_CHECK((record::decode<json::OrderedMap<std::string, adapter::DpEntry>>(req, "entries")));
+  }
   return not_served(op);
 }
 
