@@ -46,6 +46,8 @@ class Path {
       }
     }
   }
+  Path(const Path&) = delete;
+  Path& operator=(const Path&) = delete;
   size_t size() const noexcept { return count_; }
   std::string_view operator[](size_t i) const noexcept { return segments_[i]; }
 
