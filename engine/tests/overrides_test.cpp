@@ -359,5 +359,36 @@ TEST(OverridesMapping, FixtureOverridesPassAndTheMergedBlockIsChecked) {
     EXPECT_EQ(outcome(ov::validate(m.value, pack, true)), "ok") << m.name();
 }
 
+TEST(OverridesValueFits, ByType) {
+  struct Case {
+    const char* definition;
+    const char* value;
+    bool fits;
+  } cases[] = {
+      {R"({"type":"text"})", R"("a")", true},
+      {R"({"type":"text"})", "1", false},
+      {R"({"type":"binary"})", "true", true},
+      {R"({"type":"binary"})", "1", false},
+      {R"({"type":"number"})", "1", true},
+      {R"({"type":"number"})", "-2", true},
+      {R"({"type":"number"})", "1.5", true},
+      {R"({"type":"number"})", R"("1")", false},
+      {R"({"type":"select","options":["a","b"]})", R"("b")", true},
+      {R"({"type":"select","options":["a","b"]})", R"("c")", false},
+      {R"({"type":"select","options":[1]})", "1.0", false},
+      {R"({"type":"select","options":[{"a":1,"b":2}]})", R"({"b":2,"a":1})", true},
+      {R"({"type":"select","options":[]})", R"("a")", false},
+      {R"({"type":"select","options":"a"})", R"("a")", false},
+      {R"({"type":"select"})", "null", false},
+      {R"({"type":"event"})", R"("a")", false},
+      {R"({"type":"trigger"})", "true", false},
+      {R"({"type":5})", "5", false},
+      {"{}", R"("a")", false},
+      {"null", "1", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ov::value_fits(J(c.value), J(c.definition)), c.fits) << c.definition << " " << c.value;
+}
+
 }  // namespace
 }  // namespace zefa

@@ -1,5 +1,6 @@
 #include "driver/overrides.hpp"
 
+#include <algorithm>
 #include <array>
 #include <span>
 #include <string>
@@ -310,6 +311,16 @@ Check validate_program(const Value& program, const Value& props, int depth, bool
     }
   }
   return ok_unit;
+}
+
+bool value_fits(const Value& value, const Value& definition) noexcept {
+  const std::string_view type = definition["type"].str();
+  if (type == "text") return value.is_string();
+  if (type == "binary") return value.is_bool();
+  if (type == "number") return value.is_number();
+  if (type != "select") return false;
+  const json::Array& options = definition["options"].arr();
+  return std::ranges::find(options, value) != options.end();
 }
 
 }  // namespace zefa::driver::overrides

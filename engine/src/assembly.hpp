@@ -1,0 +1,27 @@
+// Entity assembly: turning a device's plans into the descriptor the host sees
+// and the bindings that read and write its properties.
+//
+// For now this holds the normalisation of property values, which the state
+// machines also use for the values they publish; the assembly of descriptor
+// and bindings joins it here.
+#pragma once
+
+#include "json.hpp"
+
+namespace zefa::assembly {
+
+using json::Value;
+
+// Normalises a value read or emitted for a property against the property's
+// definition (a descriptor property: its "type" and "options" are read).
+// Null stands for "no value". Never fails, has no other effect; pure and
+// thread-safe.
+//   "select": a non-null value must equal (strictly: 1 and 1.0 differ) an
+//             element of the "options" array, else null;
+//   "binary": a number 0 gives false, 1 true, any other number null;
+//   then non-numbers are returned unchanged; a float that is not finite gives
+//   null, an integral float below 9.22e18 in magnitude becomes an integer,
+//   other floats stay. Integers are kept exactly as they are.
+Value il_value(Value value, const Value& definition);
+
+}  // namespace zefa::assembly
