@@ -123,7 +123,7 @@ Value parse(const Value& v) {
   if (!json::valid_utf8(v.str())) return Value();
   Value out;
   json::ParseError err;
-  if (!json::parse(v.str(), out, err)) return Value();
+  if (!json::parse(v.str(), out, err, kEmbeddedDepth)) return Value();
   return out;
 }
 

@@ -25,7 +25,11 @@ bool eq(const Value& a, const Value& b) noexcept;
 // in magnitude become integers, non-finite values null.
 Value number(double d);
 // A string holding JSON text is parsed (null when it does not parse); any
-// other value is returned as it is.
+// other value is returned as it is. Parsed values end up inside roles,
+// adapters, plans and driver states, which must stay readable by the
+// parser's own nesting limit; text nested deeper than kEmbeddedDepth
+// therefore counts as not parsing.
+inline constexpr int kEmbeddedDepth = 64;
 Value parse(const Value& v);
 // A list of codes: array elements as texts ("" for non-strings), a string
 // alone, else nothing.

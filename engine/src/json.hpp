@@ -341,7 +341,9 @@ struct ParseError {
 
 // Strict RFC 8259 parsing of UTF-8 text. Returns false with `err` filled on
 // failure. The text must be valid UTF-8 (the entry points check it).
-bool parse(std::string_view text, Value& out, ParseError& err);
+// `max_depth` below the default serves texts whose value will be embedded
+// inside other documents.
+bool parse(std::string_view text, Value& out, ParseError& err, int max_depth = kMaxDepth);
 
 // Compact JSON text.
 std::string dump(const Value& v);

@@ -23,7 +23,8 @@ constexpr auto kStrStop = [] {
 
 class Parser {
  public:
-  Parser(std::string_view text) : p_(text.data()), b_(text.data()), e_(text.data() + text.size()) {}
+  Parser(std::string_view text, int max_depth)
+      : p_(text.data()), b_(text.data()), e_(text.data() + text.size()), max_depth_(max_depth) {}
 
   bool run(Value& out, ParseError& err) {
     bool ok = value(out, 0);
@@ -42,6 +43,7 @@ class Parser {
   const char* p_;
   const char* b_;
   const char* e_;
+  int max_depth_;
   const char* errpos_ = nullptr;  // offending byte, or e_ at end of input
   const char* msg_ = "";
   std::string scratch_;
@@ -325,7 +327,7 @@ class Parser {
   // Elements and members are gathered on shared stacks and moved into a
   // container of exactly the right size once it is complete.
   bool array(Value& out, int depth) {
-    if (depth > kMaxDepth) return fail_at("recursion limit exceeded");
+    if (depth > max_depth_) return fail_at("recursion limit exceeded");
     ++p_;
     skip_ws();
     if (p_ < e_ && *p_ == ']') {
@@ -356,7 +358,7 @@ class Parser {
   }
 
   bool object(Value& out, int depth) {
-    if (depth > kMaxDepth) return fail_at("recursion limit exceeded");
+    if (depth > max_depth_) return fail_at("recursion limit exceeded");
     ++p_;
     skip_ws();
     if (p_ < e_ && *p_ == '}') {
@@ -512,8 +514,8 @@ std::string ParseError::to_string() const {
   return message + " at line " + std::to_string(line) + " column " + std::to_string(column);
 }
 
-bool parse(std::string_view text, Value& out, ParseError& err) {
-  Parser p(text);
+bool parse(std::string_view text, Value& out, ParseError& err, int max_depth) {
+  Parser p(text, max_depth);
   return p.run(out, err);
 }
 

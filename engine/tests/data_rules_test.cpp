@@ -148,3 +148,13 @@ TEST(DataRules, Table) {
   EXPECT_EQ(Table::deserialize(J("[]")).error(), "expected a JSON object");
   EXPECT_EQ(Table::deserialize(J("{}")).value().serialize().dump(), "{}");
 }
+
+TEST(DataRules, ParsedTextStaysEmbeddable) {
+  // Parsed text ends up inside stored documents: beyond kEmbeddedDepth it
+  // counts as not parsing, so no stored document outgrows the parser's limit.
+  const int limit = zefa::data::kEmbeddedDepth;
+  std::string fits = std::string(static_cast<size_t>(limit), '[') + std::string(static_cast<size_t>(limit), ']');
+  std::string deep = "[" + fits + "]";
+  EXPECT_EQ(zefa::data::parse(Value(fits)).depth(), limit);
+  EXPECT_TRUE(zefa::data::parse(Value(deep)).is_null());
+}
