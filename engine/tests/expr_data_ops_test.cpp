@@ -266,3 +266,141 @@ TEST(ExprDataOps, MeasuringCountsUnusedArguments) {
   EXPECT_EQ(show(t.eval(J(R"({"op":"flatten","args":[5,{"op":"get","path":"a"},{"op":"get","path":"b"}]})"))),
             "error: rule value size limit exceeded");
 }
+
+TEST(ExprDataOps, Hex) {
+  check({
+      {R"({"op":"hex","args":[255,4]})", R"("00ff")"},
+      {R"({"op":"hex","args":[255,0]})", R"("ff")"},
+      {R"({"op":"hex","args":[255]})", R"("ff")"},
+      {R"({"op":"hex","args":[255,-0.0]})", R"("ff")"},
+      {R"({"op":"hex","args":[255,2.9]})", R"("ff")"},
+      {R"({"op":"hex","args":[255.9,3]})", R"("0ff")"},
+      {R"({"op":"hex","args":["16",3]})", R"("010")"},
+      {R"({"op":"hex","args":[0]})", R"("0")"},
+      {R"({"op":"hex","args":[-1,0]})", R"("ffffffffffffffff")"},
+      {R"({"op":"hex","args":[-1,20]})", R"("0000ffffffffffffffff")"},
+      {R"({"op":"hex","args":[1e300]})", R"("7fffffffffffffff")"},
+      {R"({"op":"hex","args":[-1e300]})", R"("8000000000000000")"},
+      {R"({"op":"hex","args":["nan",2]})", R"("00")"},
+      {R"({"op":"hex","args":[255,-1]})", "error: rule text size limit exceeded"},
+      {R"({"op":"hex","args":[255,-0.5]})", "error: rule text size limit exceeded"},
+      {R"({"op":"hex","args":[255,1048577]})", "error: rule text size limit exceeded"},
+      {R"({"op":"hex","args":[255,"inf"]})", "error: rule text size limit exceeded"},
+      {R"({"op":"hex","args":[255,"nan"]})", "error: rule text size limit exceeded"},
+  });
+  Scope s;
+  auto r = s.eval(J(R"({"op":"hex","args":[255,70000]})"));
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(r.value().str().size(), 70'000u);
+  EXPECT_TRUE(r.value().str().ends_with("000ff"));
+  r = s.eval(J(R"({"op":"hex","args":[255,1048576]})"));
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(r.value().str().size(), limits::kValueBytes);
+}
+
+// Full Unicode case mapping; "len" counts characters.
+TEST(ExprDataOps, UnicodeCase) {
+  check({
+      {R"({"op":"lower","args":["ABC def"]})", R"("abc def")"},
+      {R"({"op":"lower","args":["ΟΔΟΣ ΚΑΙ ΣΑ"]})", R"("οδος και σα")"},  // final sigma only at a word's end
+      {R"({"op":"lower","args":["ΑΣ\u0301"]})", "\"ας\u0301\""},  // a combining mark after it
+      {R"({"op":"lower","args":["Α\u0301Σ"]})", "\"α\u0301ς\""},
+      {R"({"op":"lower","args":["Σ"]})", R"("σ")"},
+      {R"({"op":"lower","args":["İ"]})", R"("i̇")"},  // two characters, no Turkish tailoring
+      {R"({"op":"lower","args":["ẞ"]})", R"("ß")"},
+      {R"({"op":"lower","args":["A\u0301"]})", "\"a\u0301\""},
+      {R"({"op":"lower","args":[5]})", "null"},
+      {R"({"op":"len","args":[{"op":"lower","args":["İ"]}]})", "2"},
+      {R"({"op":"capitalize","args":["hELLO"]})", R"("Hello")"},
+      {R"({"op":"capitalize","args":[""]})", R"("")"},
+      {R"({"op":"capitalize","args":[null]})", "null"},
+      {R"({"op":"capitalize","args":["ßa"]})", R"("SSa")"},         // one character becomes two
+      {R"({"op":"capitalize","args":["ŉX"]})", R"("ʼNx")"},
+      {R"({"op":"capitalize","args":["ǆEMAL"]})", R"("Ǆemal")"},    // upper case, not title case
+      {R"({"op":"capitalize","args":["éCOLE"]})", R"("École")"},
+      {R"({"op":"capitalize","args":["iSTANBUL"]})", R"("Istanbul")"},
+      {R"({"op":"capitalize","args":["İSTANBUL"]})", R"("İstanbul")"},
+      {R"({"op":"capitalize","args":["a\u0301BC"]})", "\"A\u0301bc\""},
+      {R"({"op":"capitalize","args":["ὈΔΥΣΣΕΎΣ"]})", R"("Ὀδυσσεύς")"},
+      {R"({"op":"capitalize","args":["1ABC"]})", R"("1abc")"},
+  });
+}
+
+TEST(ExprDataOps, Bytes) {
+  check({
+      {R"({"op":"b64_utf8","args":["aGVsbG8="]})", R"("hello")"},
+      {R"({"op":"b64_utf8","args":["aGVs\nbG8="]})", R"("hello")"},
+      {R"({"op":"b64_utf8","args":["w6k="]})", R"("é")"},
+      {R"({"op":"b64_utf8","args":[""]})", R"("")"},
+      {R"({"op":"b64_utf8","args":["aGVsbG8"]})", "null"},  // padding missing
+      {R"({"op":"b64_utf8","args":["/w=="]})", "null"},     // 0xFF is no UTF-8
+      {R"({"op":"b64_utf8","args":["7aCA"]})", "null"},     // an encoded surrogate
+      {R"({"op":"b64_utf8","args":[5]})", "null"},
+      {R"({"op":"b64_utf16be","args":["AEE="]})", R"("A")"},
+      {R"({"op":"b64_utf16be","args":["AEFC"]})", "null"},  // three bytes
+      {R"({"op":"b64_utf16be","args":["2D3eAA=="]})", R"("😀")"},
+      {R"({"op":"b64_utf16be","args":["2D0="]})", "null"},      // a lone high surrogate
+      {R"({"op":"b64_utf16be","args":["AEHYPQBB"]})", "null"},  // high surrogate before A
+      {R"({"op":"b64_utf16be","args":["3gAAQQ=="]})", "null"},  // a lone low surrogate
+      {R"({"op":"b64_utf16be","args":["AA=="]})", "null"},
+      {R"({"op":"b64_utf16be","args":[""]})", R"("")"},
+      {R"({"op":"b64_utf16be","args":[null]})", "null"},
+      {R"({"op":"hex_ints","args":["0a0B",2,2]})", "[10,11]"},
+      {R"({"op":"hex_ints","args":["0a0",2,2]})", "null"},
+      {R"({"op":"hex_ints","args":["0a0B",2.9,"2"]})", "[10,11]"},
+      {R"({"op":"hex_ints","args":["",-1,-5]})", "[]"},
+      {R"({"op":"hex_ints","args":["ff",0,1]})", "null"},
+      {R"({"op":"hex_ints","args":["é",1,2]})", "null"},
+      {R"({"op":"hex_ints","args":[5,1,1]})", "null"},
+  });
+}
+
+TEST(ExprDataOps, Colour) {
+  check({
+      {R"({"op":"hs_to_rgb_hex","args":[[0,100]]})", R"("#ff0000")"},
+      {R"({"op":"hs_to_rgb_hex","args":[[120,100]]})", R"("#00ff00")"},
+      {R"({"op":"hs_to_rgb_hex","args":[[-120,100]]})", R"("#0000ff")"},
+      {R"({"op":"hs_to_rgb_hex","args":[[480,100]]})", R"("#00ff00")"},
+      {R"({"op":"hs_to_rgb_hex","args":[[0,0]]})", R"("#ffffff")"},
+      {R"({"op":"hs_to_rgb_hex","args":[5]})", R"("#ffffff")"},
+      {R"({"op":"hs_to_rgb_hex","args":[[60,50]]})", R"("#ffff80")"},  // 127.5 rounds to even 128
+      {R"({"op":"hs_to_rgb_hex","args":[["240","150"]]})", R"("#0000ff")"},
+      {R"({"op":"hs_to_rgb_hex","args":[[0,-5]]})", R"("#ffffff")"},
+      {R"({"op":"hs_to_rgb_hex","args":[["inf","nan"]]})", R"("#ff0000")"},
+      {R"({"op":"rgb_hex_to_hs","args":["#ff0000"]})", "[0.0,100.0]"},
+      {R"({"op":"rgb_hex_to_hs","args":["#00ff00"]})", "[120.0,100.0]"},
+      {R"({"op":"rgb_hex_to_hs","args":["#0000FF"]})", "[240.0,100.0]"},
+      {R"({"op":"rgb_hex_to_hs","args":["#ff8000"]})", "[30.11764705882353,100.0]"},
+      {R"({"op":"rgb_hex_to_hs","args":["#ff0080"]})", "[329.88235294117646,100.0]"},
+      {R"({"op":"rgb_hex_to_hs","args":["#ffffff"]})", "[0.0,0.0]"},
+      {R"({"op":"rgb_hex_to_hs","args":["#000000"]})", "[0.0,0.0]"},
+      {R"({"op":"rgb_hex_to_hs","args":["# ff 00 00"]})", "[0.0,100.0]"},
+      {R"({"op":"rgb_hex_to_hs","args":["ff0000"]})", "null"},
+      {R"({"op":"rgb_hex_to_hs","args":["#ff00"]})", "null"},
+      {R"({"op":"rgb_hex_to_hs","args":["#ff000000"]})", "null"},
+      {R"({"op":"rgb_hex_to_hs","args":["#ff000"]})", "null"},
+      {R"({"op":"rgb_hex_to_hs","args":["#gg0000"]})", "null"},
+      {R"({"op":"rgb_hex_to_hs","args":["#"]})", "null"},
+      {R"({"op":"rgb_hex_to_hs","args":[""]})", "null"},
+      {R"({"op":"rgb_hex_to_hs","args":[255]})", "null"},
+  });
+}
+
+TEST(ExprDataOps, Electricity) {
+  const char* short_form =
+      R"({"voltage":230.0,"current":5.0,"power":200.0,"reactive_power":null,"apparent_power":null,"power_factor":null})";
+  check({
+      {R"({"op":"electricity_hex","args":["08fc0000050000c8"]})", short_form},
+      {R"({"op":"electricity_hex","args":["08 fc 00 00 05 00 00 c8"]})", short_form},
+      {R"({"op":"electricity_hex","args":["010f08fc0000050000c800001000002064"]})",
+       R"({"voltage":230.0,"current":5.0,"power":200.0,"reactive_power":16,"apparent_power":32,"power_factor":1})"},
+      {R"({"op":"electricity_hex","args":["08fc0000050000"]})", "null"},   // seven bytes
+      {R"({"op":"electricity_hex","args":["08fc0000050000c"]})", "null"},  // odd number of digits
+      {R"({"op":"electricity_hex","args":["08fc0000050000zz"]})", "null"},
+      {R"({"op":"electricity_hex","args":[5]})", "null"},
+      {R"({"op":"electricity_b64","args":["CPwAAAUAAMg="]})", short_form},
+      {R"({"op":"electricity_b64","args":["CPwAAAUAAMg"]})", "null"},
+      {R"({"op":"electricity_b64","args":["AEE="]})", "null"},
+      {R"({"op":"electricity_b64","args":[[1]]})", "null"},
+  });
+}

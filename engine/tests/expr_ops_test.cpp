@@ -318,12 +318,10 @@ TEST(ExprOps, Vocabulary) {
       "capitalize", "trim_start", "parse_json", "starts_with", "b64_utf16be", "hs_to_rgb_hex", "rgb_hex_to_hs",
       "electricity_b64", "electricity_hex"};
   EXPECT_EQ(std::size(names), 78u);
-  const std::string pending = " lower capitalize hex b64_utf8 b64_utf16be hs_to_rgb_hex rgb_hex_to_hs electricity_b64 electricity_hex ";
   const Value functions = J(R"({"f":{}})");
   for (const char* name : names) {
     Scope s(functions);
     auto r = s.eval(Value(zefa::json::Object{{"op", name}, {"fn", "f"}, {"args", zefa::json::Array{1}}}));
-    if (pending.find(std::string(" ") + name + " ") != std::string::npos) continue;
     EXPECT_TRUE(r.ok() || r.error().rfind("unknown expression op", 0) != 0) << name;
   }
 }

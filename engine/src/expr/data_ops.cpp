@@ -9,8 +9,10 @@
 #include <limits>
 #include <string>
 
+#include "adapter/codecs.hpp"
 #include "data.hpp"
 #include "expr/ops.hpp"
+#include "text.hpp"
 
 namespace zefa::expr::ops {
 
@@ -34,14 +36,6 @@ uint64_t trunc_u64(double d) noexcept {
   if (!(d > 0)) return 0;
   if (d >= 18446744073709551616.0) return kMax64;
   return static_cast<uint64_t>(d);
-}
-
-// Characters (Unicode scalar values) of a UTF-8 text: every byte that does
-// not continue a multi-byte sequence starts one.
-uint64_t char_count(std::string_view s) noexcept {
-  uint64_t n = 0;
-  for (char c : s) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return n;
 }
 
 // First occurrence of `needle` in `hay` at or after `from`. memmem searches
@@ -158,7 +152,7 @@ Eval op_sort(Scope&, const Value&, Args a) {
 
 Eval op_len(Scope&, const Value&, Args a) {
   const Value& v = arg(a, 0);
-  if (v.is_string()) return Value(char_count(v.str()));
+  if (v.is_string()) return Value(text::length(v.str()));
   if (v.is_array() || v.is_object()) return Value(v.size());
   return Value();
 }
@@ -221,6 +215,14 @@ Eval op_str_concat(Scope&, const Value&, Args a) {
   return Value(out);
 }
 
+Eval op_lower(Scope&, const Value&, Args a) {
+  return arg(a, 0).is_string() ? Value(text::lower(arg(a, 0).str())) : Value();
+}
+
+Eval op_capitalize(Scope&, const Value&, Args a) {
+  return arg(a, 0).is_string() ? Value(text::capitalize(arg(a, 0).str())) : Value();
+}
+
 // Removes every consecutive occurrence of the pattern at the start (or end);
 // the empty pattern removes nothing.
 Eval trim(Args a, bool at_start) {
@@ -256,7 +258,7 @@ Eval op_replace(Scope&, const Value&, Args a) {
   const std::string_view s = v.str(), pat = arg(a, 1).str(), rep = arg(a, 2).str();
   uint64_t count = 0;
   if (pat.empty()) {
-    count = char_count(s) + 1;  // every character boundary, both ends included
+    count = text::length(s) + 1;  // every character boundary, both ends included
   } else {
     for (size_t at = 0; (at = find_bytes(s, pat, at)) != std::string_view::npos; at += pat.size()) ++count;
   }
@@ -270,7 +272,7 @@ Eval op_replace(Scope&, const Value&, Args a) {
   out.reserve(length);
   if (pat.empty()) {
     for (size_t i = 0; i < s.size(); ++i) {
-      if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) out += rep;
+      if (text::on_boundary(s, i)) out += rep;
       out += s[i];
     }
     out += rep;
@@ -286,6 +288,16 @@ Eval op_replace(Scope&, const Value&, Args a) {
 }
 
 Eval op_parse_json(Scope&, const Value&, Args a) { return data::parse(arg(a, 0)); }
+
+// The width is checked before anything is written, so no text past one
+// value's limit is ever built.
+Eval op_hex(Scope&, const Value&, Args a) {
+  const double width = data::n(arg(a, 1));
+  if (!(width >= 0 && width <= static_cast<double>(limits::kValueBytes))) return fail(limits::kTextSizeLimit);
+  std::string out;
+  adapter::append_hex(out, trunc_i64(data::n(arg(a, 0))), static_cast<size_t>(width));
+  return Value(out);
+}
 
 // ---------------------------------------------------------------- bytes
 
@@ -307,10 +319,54 @@ Eval op_hex_ints(Scope&, const Value&, Args a) {
   return fail(limits::kValueSizeLimit);
 }
 
-// Operators still waiting for the byte and colour codecs answer like a name
-// outside the vocabulary.
-Eval pending(Scope&, const Value& expr, Args) {
-  return fail("unknown expression op " + std::string(expr["op"].str()));
+Eval op_b64_utf8(Scope&, const Value&, Args a) {
+  const std::optional<adapter::Bytes> bytes = adapter::b64(arg(a, 0));
+  if (!bytes) return Value();
+  const std::string_view s(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+  return json::valid_utf8(s) ? Value(s) : Value();
+}
+
+Eval op_b64_utf16be(Scope&, const Value&, Args a) {
+  const std::optional<adapter::Bytes> bytes = adapter::b64(arg(a, 0));
+  if (!bytes) return Value();
+  std::optional<std::string> s = text::from_utf16be(*bytes);
+  return s ? Value(*s) : Value();
+}
+
+// ---------------------------------------------------------------- colour
+
+// [hue in degrees, saturation 0-100] at full brightness to "#rrggbb".
+Eval op_hs_to_rgb_hex(Scope&, const Value&, Args a) {
+  const Value& hs = arg(a, 0);  // its elements read as null when it is no array
+  double h = std::fmod(data::n(hs[0]), 360.0);
+  if (h < 0) h += 360;
+  const double s = std::clamp(data::n(hs[1]), 0.0, 100.0);
+  const adapter::Rgb c = adapter::hsv_rgb(h / 360, s / 100, 1);
+  std::string out = "#";
+  for (double x : {c.r, c.g, c.b}) adapter::append_hex(out, trunc_i64(adapter::round_even(x * 255)), 2);
+  return Value(out);
+}
+
+// "#rrggbb" to [hue in degrees, saturation 0-100], as floats, not rounded.
+Eval op_rgb_hex_to_hs(Scope&, const Value&, Args a) {
+  const std::string_view s = arg(a, 0).str();
+  if (!arg(a, 0).is_string() || !s.starts_with('#')) return Value();
+  const std::optional<adapter::Bytes> rgb = adapter::hexbytes(s.substr(1));
+  if (!rgb || rgb->size() != 3) return Value();
+  const adapter::Hs hs = adapter::rgb_hs((*rgb)[0] / 255.0, (*rgb)[1] / 255.0, (*rgb)[2] / 255.0);
+  return Value(json::Array{Value(hs.h), Value(hs.s * 100)});
+}
+
+// ---------------------------------------------------------------- electricity
+
+Eval op_electricity_b64(Scope&, const Value&, Args a) {
+  const std::optional<adapter::Bytes> bytes = adapter::b64(arg(a, 0));
+  return bytes ? adapter::electricity(*bytes) : Value();
+}
+
+Eval op_electricity_hex(Scope&, const Value&, Args a) {
+  const std::optional<adapter::Bytes> bytes = adapter::hexbytes(arg(a, 0).str());
+  return bytes ? adapter::electricity(*bytes) : Value();
 }
 
 constexpr FunctionOp kDataOps[] = {
@@ -335,25 +391,25 @@ constexpr FunctionOp kDataOps[] = {
     {"text", op_text},
     {"to_string", op_to_string},
     {"str_concat", op_str_concat},
-    {"lower", pending},
-    {"capitalize", pending},
+    {"lower", op_lower},
+    {"capitalize", op_capitalize},
     {"trim_start", op_trim_start},
     {"trim_end", op_trim_end},
     {"starts_with", op_starts_with},
     {"ends_with", op_ends_with},
     {"replace", op_replace},
     {"parse_json", op_parse_json},
-    {"hex", pending},
+    {"hex", op_hex},
     // bytes
     {"hex_ints", op_hex_ints},
-    {"b64_utf8", pending},
-    {"b64_utf16be", pending},
+    {"b64_utf8", op_b64_utf8},
+    {"b64_utf16be", op_b64_utf16be},
     // colour
-    {"hs_to_rgb_hex", pending},
-    {"rgb_hex_to_hs", pending},
+    {"hs_to_rgb_hex", op_hs_to_rgb_hex},
+    {"rgb_hex_to_hs", op_rgb_hex_to_hs},
     // electricity
-    {"electricity_b64", pending},
-    {"electricity_hex", pending},
+    {"electricity_b64", op_electricity_b64},
+    {"electricity_hex", op_electricity_hex},
 };
 
 }  // namespace
