@@ -404,3 +404,58 @@ TEST(ExprDataOps, Electricity) {
       {R"({"op":"electricity_b64","args":[[1]]})", "null"},
   });
 }
+
+// "zip" and "entries" add a pair node per element: arguments that fit can make
+// a result that does not. The result is forecast pair by pair and refused with
+// the message that charging the built result would give.
+TEST(ExprDataOps, PairsAreForecast) {
+  Value deep(1);
+  for (int i = 0; i < 63; ++i) deep = Value(zefa::json::Array{deep});  // 64 levels: fits exactly
+  zefa::json::Object members;
+  for (int i = 0; i < 40'000; ++i) members.insert_or_assign(std::string("k").append(std::to_string(i)), Value(i));
+  const Value ctx(zefa::json::Object{{"a", numbers(39'999)},
+                                     {"deep", deep},
+                                     {"wide", Value(std::move(members))},
+                                     {"text", Value(zefa::json::Array{Value(std::string(600'000, 't'))})},
+                                     {"nested_member", Value(zefa::json::Object{{"k", deep[0]}})}});
+  struct Row {
+    const char* expr;
+    const char* want;
+    Value built;  // the same result, built, for the message its charge gives
+  };
+  auto pairs = [](const Value& x, const Value& y) {
+    zefa::json::Array out;
+    for (size_t i = 0; i < std::min(x.size(), y.size()); ++i) out.emplace_back(zefa::json::Array{x[i], y[i]});
+    return Value(std::move(out));
+  };
+  auto entries = [](const Value& o) {
+    zefa::json::Array out;
+    for (const auto& m : o.obj()) out.emplace_back(zefa::json::Array{m.key, m.value});
+    return Value(std::move(out));
+  };
+  const Row rows[] = {
+      {R"({"op":"zip","args":[{"op":"get","path":"a"},{"op":"get","path":"a"}]})",
+       "error: rule value size limit exceeded", pairs(ctx["a"], ctx["a"])},
+      {R"({"op":"zip","args":[{"op":"get","path":"deep"},[1]]})", "error: rule nesting limit exceeded",
+       pairs(ctx["deep"], J("[1]"))},
+      {R"({"op":"zip","args":[{"op":"get","path":"text"},{"op":"get","path":"text"}]})",
+       "error: rule text size limit exceeded", pairs(ctx["text"], ctx["text"])},
+      {R"({"op":"entries","args":[{"op":"get","path":"wide"}]})", "error: rule value size limit exceeded",
+       entries(ctx["wide"])},
+      {R"({"op":"entries","args":[{"op":"get","path":"nested_member"}]})", "error: rule nesting limit exceeded",
+       entries(ctx["nested_member"])},
+  };
+  for (const Row& r : rows) {
+    Scope s = Scope().with_fields(ctx);
+    EXPECT_EQ(show(s.eval(J(r.expr))), r.want) << r.expr;
+    Scope t;
+    auto c = t.charge(r.built);
+    ASSERT_FALSE(c.ok()) << r.expr;
+    EXPECT_EQ("error: " + c.error(), r.want) << r.expr;
+  }
+  Scope s = Scope().with_fields(ctx);
+  auto r = s.eval(J(R"({"op":"zip","args":[{"op":"get","path":"deep"},{"op":"get","path":"deep"}]})"));
+  EXPECT_EQ(show(r), "error: rule nesting limit exceeded");
+  r = s.eval(J(R"({"op":"zip","args":[[[[1]]],[2]]})"));
+  EXPECT_EQ(show(r), "[[[[1]],2]]");
+}

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "adapter/codecs.hpp"
 #include "data.hpp"
@@ -38,12 +39,13 @@ uint64_t trunc_u64(double d) noexcept {
   return static_cast<uint64_t>(d);
 }
 
-// First occurrence of `needle` in `hay` at or after `from`. memmem searches
-// in linear time, where a naive search over a long, repetitive pattern would
-// take the product of both lengths.
+// First occurrence of `needle` in `hay` at or after `from`. A naive search
+// over a long, repetitive pattern takes the product of both lengths, so long
+// patterns go to memmem, which is linear; short ones take the faster naive
+// search, whose worst case stays within a small multiple of the text.
 size_t find_bytes(std::string_view hay, std::string_view needle, size_t from) noexcept {
   if (from > hay.size()) return std::string_view::npos;
-  if (needle.empty()) return from;
+  if (needle.size() <= 16) return hay.find(needle, from);
   const void* p = memmem(hay.data() + from, hay.size() - from, needle.data(), needle.size());
   return p ? static_cast<size_t>(static_cast<const char*>(p) - hay.data()) : std::string_view::npos;
 }
@@ -60,6 +62,46 @@ Done measure(Args args) {
   if (total > limits::kValueNodes) return fail(limits::kValueSizeLimit);
   return ok_unit;
 }
+
+// Walks a result that is not built yet in the order in which charging the
+// built result would, failing with the same message at the same point. The
+// operators that add nodes of their own (the pairs of "zip" and "entries")
+// check each pair before they build it.
+class Forecast {
+ public:
+  // A container at `depth`: the result's root, or one of its pairs.
+  Done open(uint64_t depth) {
+    if (depth >= limits::kNesting) return fail(limits::kNestingLimit);
+    nodes_ = sat_add(nodes_, 1);
+    if (nodes_ > limits::kValueNodes) return fail(limits::kValueSizeLimit);
+    return ok_unit;
+  }
+  Done value(const Value& v, uint64_t depth) { return bounded::visit(v, nodes_, bytes_, depth); }
+  Done close() const {
+    if (bytes_ > limits::kValueBytes) return fail(limits::kTextSizeLimit);
+    return ok_unit;
+  }
+  // Pairs [a, b] under the root, forecast and built one after another.
+  template <class Pairs>
+  Eval pairs(size_t count, Pairs pair) {
+    ZEFA_CHECK(open(0));
+    json::Array out;
+    out.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+      const auto [a, b] = pair(i);
+      ZEFA_CHECK(open(1));
+      ZEFA_CHECK(value(a, 2));
+      ZEFA_CHECK(value(b, 2));
+      ZEFA_CHECK(close());
+      out.emplace_back(json::Array{a, b});
+    }
+    ZEFA_CHECK(close());
+    return Value(std::move(out));
+  }
+
+ private:
+  uint64_t nodes_ = 0, bytes_ = 0;
+};
 
 // ---------------------------------------------------------------- collections
 
@@ -85,11 +127,10 @@ Eval op_zip(Scope&, const Value&, Args a) {
   ZEFA_CHECK(measure(a));
   const json::Array& x = arg(a, 0).arr();
   const json::Array& y = arg(a, 1).arr();
-  const size_t m = std::min(x.size(), y.size());
-  json::Array out;
-  out.reserve(m);
-  for (size_t i = 0; i < m; ++i) out.emplace_back(json::Array{x[i], y[i]});
-  return Value(std::move(out));
+  // Measured arguments of 100,000 nodes may still pair into more than that.
+  return Forecast().pairs(std::min(x.size(), y.size()), [&](size_t i) {
+    return std::pair<const Value&, const Value&>(x[i], y[i]);
+  });
 }
 
 Eval op_object(Scope&, const Value&, Args a) {
@@ -124,11 +165,13 @@ Eval op_values(Scope&, const Value&, Args a) {
   return Value(std::move(out));
 }
 
+// The names become nodes of their own and every member a pair: three nodes
+// for one, so entries are forecast before they are built.
 Eval op_entries(Scope&, const Value&, Args a) {
-  json::Array out;
-  out.reserve(arg(a, 0).obj().size());
-  for (const json::Member& m : arg(a, 0).obj()) out.emplace_back(json::Array{m.key, m.value});
-  return Value(std::move(out));
+  const json::Object& o = arg(a, 0).obj();
+  return Forecast().pairs(o.size(), [&](size_t i) {
+    return std::pair<const Value&, const Value&>(o.at(i).key, o.at(i).value);
+  });
 }
 
 Eval op_without(Scope&, const Value&, Args a) {
