@@ -1,8 +1,11 @@
 // Data operators: collections, strings, bytes, colour and electricity.
 //
-// Every operator that can build a value larger than its arguments checks the
-// per-value limits first (measuring arguments, predicting lengths), so none
-// builds something the charge of its result would refuse afterwards.
+// The operators whose results can outgrow their arguments many times over
+// check the per-value limits before building (measuring arguments, predicting
+// lengths, forecasting pairs), so none builds a large value only for the
+// charge of its result to refuse it. Text forms, JSON parsing and case
+// mapping, which outgrow an argument by a small factor at most, are left to
+// that charge.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
