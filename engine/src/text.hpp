@@ -2,6 +2,9 @@
 // operators. Texts are UTF-8; every function is pure and thread-safe.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -13,6 +16,22 @@ namespace zefa::text {
 // same result. Ill-formed UTF-8 sequences come back as U+FFFD; the engine
 // only passes texts of JSON strings, which are always well-formed.
 std::string lower(std::string_view s);
+
+// Full Unicode upper-casing (root locale): one character may become several
+// ("\u00DF" gives "SS"). Same fast path and ill-formed input rule as `lower`.
+std::string upper(std::string_view s);
+
+// The first character upper-cased by `upper`, followed by the rest of the
+// text lower-cased on its own by `lower` (so the rest's final-sigma context
+// starts after the first character). The empty text stays empty.
+std::string capitalize(std::string_view s);
+
+// Number of characters (Unicode scalar values) of a well-formed UTF-8 text.
+size_t length(std::string_view s) noexcept;
+
+// UTF-16 code units, two bytes each with the high byte first, as UTF-8.
+// nullopt for an odd number of bytes or an unpaired surrogate.
+std::optional<std::string> from_utf16be(std::span<const uint8_t> bytes);
 
 // Whether byte position `pos` of `s` starts a character or is the end: false
 // inside a multi-byte UTF-8 character. Positions past the end count as the end.

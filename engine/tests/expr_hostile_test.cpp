@@ -135,3 +135,20 @@ TEST(ExprHostile, DeepProgramWithDeepExpressions) {
   ASSERT_TRUE(r.ok()) << r.error().message;
   EXPECT_EQ(*s.lookup("x"), Value(false));
 }
+
+// Patterns that nearly match everywhere: text searches stay linear, so these
+// end at once instead of comparing every pattern byte at every position.
+TEST(ExprHostile, NearlyMatchingPatterns) {
+  const Value ctx = Value(zefa::json::Object{{"text", Value(std::string(1'048'576, 'a'))},
+                                             {"pattern", Value(std::string(400'000, 'a') + "b")}});
+  Scope s = Scope().with_fields(ctx);
+  EXPECT_EQ(show(s.eval(J(R"({"op":"contains","args":[{"op":"get","path":"text"},{"op":"get","path":"pattern"}]})"))),
+            "false");
+  auto r = s.eval(J(R"({"op":"replace","args":[{"op":"get","path":"text"},{"op":"get","path":"pattern"},"x"]})"));
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(r.value().str().size(), 1'048'576u);
+  // A long text of many short occurrences is counted and replaced in one pass each.
+  r = s.eval(J(R"({"op":"replace","args":[{"op":"get","path":"text"},"aa","b"]})"));
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(r.value().str(), std::string(524'288, 'b'));
+}

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "text.hpp"
 
 TEST(Text, LowerIsFullUnicode) {
@@ -28,4 +30,25 @@ TEST(Text, Boundaries) {
   EXPECT_TRUE(zefa::text::on_boundary(s, 3));
   EXPECT_TRUE(zefa::text::on_boundary(s, 4));
   EXPECT_TRUE(zefa::text::on_boundary(s, 99));
+}
+
+TEST(Text, UpperCapitalizeLength) {
+  EXPECT_EQ(zefa::text::upper("stra\xC3\x9F" "e"), "STRASSE");
+  EXPECT_EQ(zefa::text::upper("abc"), "ABC");
+  EXPECT_EQ(zefa::text::capitalize("\xC3\x9F"), "SS");
+  // The rest is lowered on its own: a lone capital sigma there is no word end.
+  EXPECT_EQ(zefa::text::capitalize("\xCE\x91\xCE\xA3"), "\xCE\x91\xCF\x83");
+  EXPECT_EQ(zefa::text::length("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), 4u);
+  EXPECT_EQ(zefa::text::length(""), 0u);
+}
+
+TEST(Text, FromUtf16be) {
+  using Bytes = std::vector<uint8_t>;
+  EXPECT_EQ(zefa::text::from_utf16be(Bytes{0x00, 0x41, 0x20, 0xAC}), "A\xE2\x82\xAC");
+  EXPECT_EQ(zefa::text::from_utf16be(Bytes{0xD8, 0x3D, 0xDE, 0x00}), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(zefa::text::from_utf16be(Bytes{}), "");
+  EXPECT_EQ(zefa::text::from_utf16be(Bytes{0x00}), std::nullopt);
+  EXPECT_EQ(zefa::text::from_utf16be(Bytes{0xD8, 0x3D}), std::nullopt);
+  EXPECT_EQ(zefa::text::from_utf16be(Bytes{0xDE, 0x00, 0xD8, 0x3D}), std::nullopt);
+  EXPECT_EQ(zefa::text::from_utf16be(Bytes{0xD8, 0x3D, 0xD8, 0x3D, 0xDE, 0x00}), std::nullopt);
 }

@@ -212,6 +212,17 @@ Rgb hsv_rgb(double h, double s, double v) noexcept {
   }
 }
 
+Hs rgb_hs(double r, double g, double b) noexcept {
+  const double mx = std::max({r, g, b});
+  const double d = mx - std::min({r, g, b});
+  if (d == 0) return {0, 0};
+  const double rc = (mx - r) / d, gc = (mx - g) / d, bc = (mx - b) / d;
+  const double x = r == mx ? bc - gc : g == mx ? (rc + 2) - bc : (gc + 4) - rc;
+  double y = std::fmod(x / 6, 1.0);
+  if (y < 0) y += 1;
+  return {360 * y, d / mx};
+}
+
 Result<Value, std::string> rgb_object(std::string_view text) {
   ZEFA_TRY(double r, hx(text, 0, 2));
   ZEFA_TRY(double g, hx(text, 2, 4));
@@ -219,23 +230,12 @@ Result<Value, std::string> rgb_object(std::string_view text) {
   r /= 255;
   g /= 255;
   b /= 255;
-  double mx = std::max({r, g, b});
-  double mn = std::min({r, g, b});
-  double d = mx - mn;
-  double hue = 0, sat = 0;
-  if (d != 0) {
-    double rc = (mx - r) / d, gc = (mx - g) / d, bc = (mx - b) / d;
-    double x = r == mx ? bc - gc : g == mx ? (rc + 2) - bc : (gc + 4) - rc;
-    double y = std::fmod(x / 6, 1.0);
-    if (y < 0) y += 1;
-    hue = 360 * y;
-    sat = d / mx * 255;
-  }
+  const Hs hs = rgb_hs(r, g, b);
   json::Object o;
   o.reserve(3);
-  o.push_unique("h", rounded(1, hue));
-  o.push_unique("s", rounded(1, sat));
-  o.push_unique("v", rounded(1, mx * 255));
+  o.push_unique("h", rounded(1, hs.h));
+  o.push_unique("s", rounded(1, hs.s * 255));
+  o.push_unique("v", rounded(1, std::max({r, g, b}) * 255));
   return Value(std::move(o));
 }
 

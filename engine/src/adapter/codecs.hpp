@@ -64,6 +64,13 @@ struct Rgb {
 // h = -0.5 is h = 0.5). s = 0 gives grey (v, v, v).
 Rgb hsv_rgb(double h, double s, double v) noexcept;
 
+// Hue in degrees [0, 360] and saturation as the fraction (max - min) / max of
+// an RGB colour on the scale 0 to 1; both 0 for grey.
+struct Hs {
+  double h, s;
+};
+Hs rgb_hs(double r, double g, double b) noexcept;
+
 // Six hexadecimal characters "rrggbb" to {"h", "s", "v"} (hue in degrees,
 // saturation and value on 0-255), each rounded to one decimal, all JSON
 // floats. A bad digit fails with "invalid hex".
