@@ -117,6 +117,20 @@ Value number(double d) {
   return Value(d);
 }
 
+int64_t trunc_i64(double d) noexcept {
+  if (std::isnan(d)) return 0;
+  // 2^63 is exact as a double; anything at or beyond it saturates.
+  if (d >= 9223372036854775808.0) return std::numeric_limits<int64_t>::max();
+  if (d <= -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
+  return static_cast<int64_t>(d);
+}
+
+double round_even(double x) noexcept {
+  double r = std::round(x);
+  if (std::fabs(x - std::trunc(x)) == 0.5) r = 2.0 * std::round(x / 2.0);
+  return r;
+}
+
 Value parse(const Value& v) {
   if (!v.is_string()) return v;
   // Strings built at run time may hold any bytes; such text is no JSON.

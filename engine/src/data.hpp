@@ -24,6 +24,11 @@ bool eq(const Value& a, const Value& b) noexcept;
 // The one rule for emitting a computed number: integral values below 9.22e18
 // in magnitude become integers, non-finite values null.
 Value number(double d);
+// Toward zero into a signed 64-bit integer, saturating at its bounds;
+// not-a-number gives 0.
+int64_t trunc_i64(double d) noexcept;
+// Nearest integer, exact halves to the even one, whatever the FPU mode.
+double round_even(double x) noexcept;
 // A string holding JSON text is parsed (null when it does not parse); any
 // other value is returned as it is. Parsed values end up inside roles,
 // adapters, plans and driver states, which must stay readable by the

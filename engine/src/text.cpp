@@ -83,4 +83,30 @@ std::optional<std::string> from_utf16be(std::span<const uint8_t> bytes) {
   return out;
 }
 
+size_t white_space_at(std::string_view s) noexcept {
+  auto b = [&](size_t i) { return i < s.size() ? static_cast<unsigned char>(s[i]) : 0u; };
+  unsigned c0 = b(0);
+  if ((c0 >= 0x09 && c0 <= 0x0D) || c0 == 0x20) return 1;
+  if (c0 == 0xC2) return (b(1) == 0x85 || b(1) == 0xA0) ? 2 : 0;  // U+0085, U+00A0
+  if (c0 == 0xE1) return (b(1) == 0x9A && b(2) == 0x80) ? 3 : 0;  // U+1680
+  if (c0 == 0xE3) return (b(1) == 0x80 && b(2) == 0x80) ? 3 : 0;  // U+3000
+  if (c0 == 0xE2) {
+    unsigned c1 = b(1), c2 = b(2);
+    if (c1 == 0x80 && ((c2 >= 0x80 && c2 <= 0x8A) || c2 == 0xA8 || c2 == 0xA9 || c2 == 0xAF)) return 3;
+    if (c1 == 0x81 && c2 == 0x9F) return 3;  // U+205F
+  }
+  return 0;
+}
+
+std::string_view trim_white_space(std::string_view s) noexcept {
+  while (size_t n = white_space_at(s)) s.remove_prefix(n);
+  while (!s.empty()) {
+    size_t start = s.size() - 1;
+    while (start > 0 && !on_boundary(s, start)) --start;
+    if (white_space_at(s.substr(start)) != s.size() - start) break;
+    s.remove_suffix(s.size() - start);
+  }
+  return s;
+}
+
 }  // namespace zefa::text

@@ -39,4 +39,9 @@ inline bool on_boundary(std::string_view s, size_t pos) noexcept {
   return pos >= s.size() || (static_cast<unsigned char>(s[pos]) & 0xC0) != 0x80;
 }
 
+// Length in bytes of the Unicode White_Space character that starts `s`, or 0.
+size_t white_space_at(std::string_view s) noexcept;
+// `s` without leading and trailing Unicode White_Space.
+std::string_view trim_white_space(std::string_view s) noexcept;
+
 }  // namespace zefa::text

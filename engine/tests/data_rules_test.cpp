@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include "data.hpp"
 #include "test_util.hpp"
@@ -157,4 +158,16 @@ TEST(DataRules, ParsedTextStaysEmbeddable) {
   std::string deep = "[" + fits + "]";
   EXPECT_EQ(zefa::data::parse(Value(fits)).depth(), limit);
   EXPECT_TRUE(zefa::data::parse(Value(deep)).is_null());
+}
+
+TEST(DataRules, TruncateAndRoundEven) {
+  EXPECT_EQ(zefa::data::trunc_i64(2.9), 2);
+  EXPECT_EQ(zefa::data::trunc_i64(-2.9), -2);
+  EXPECT_EQ(zefa::data::trunc_i64(std::nan("")), 0);
+  EXPECT_EQ(zefa::data::trunc_i64(9223372036854775808.0), std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(zefa::data::trunc_i64(-9223372036854775808.0), std::numeric_limits<int64_t>::min());
+  EXPECT_EQ(zefa::data::trunc_i64(-1e300), std::numeric_limits<int64_t>::min());
+  for (auto [x, want] : {std::pair{2.5, 2.0}, {3.5, 4.0}, {-2.5, -2.0}, {-3.5, -4.0}, {0.5000000000000001, 1.0},
+                         {2.4999999999999996, 2.0}, {4503599627370497.0, 4503599627370497.0}})
+    EXPECT_EQ(zefa::data::round_even(x), want) << x;
 }

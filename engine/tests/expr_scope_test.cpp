@@ -382,11 +382,3 @@ TEST(ExprScope, SplitPath) {
   for (const auto& c : cases) EXPECT_EQ(expr::split_path(c.path), c.want) << c.path;
 }
 
-TEST(ExprScope, TruncateToSignedInteger) {
-  EXPECT_EQ(expr::trunc_i64(2.9), 2);
-  EXPECT_EQ(expr::trunc_i64(-2.9), -2);
-  EXPECT_EQ(expr::trunc_i64(std::nan("")), 0);
-  EXPECT_EQ(expr::trunc_i64(9223372036854775808.0), std::numeric_limits<int64_t>::max());
-  EXPECT_EQ(expr::trunc_i64(-9223372036854775808.0), std::numeric_limits<int64_t>::min());
-  EXPECT_EQ(expr::trunc_i64(-1e300), std::numeric_limits<int64_t>::min());
-}

@@ -52,3 +52,20 @@ TEST(Text, FromUtf16be) {
   EXPECT_EQ(zefa::text::from_utf16be(Bytes{0xDE, 0x00, 0xD8, 0x3D}), std::nullopt);
   EXPECT_EQ(zefa::text::from_utf16be(Bytes{0xD8, 0x3D, 0xD8, 0x3D, 0xDE, 0x00}), std::nullopt);
 }
+
+TEST(Text, TrimWhiteSpace) {
+  struct Case {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"  42 ", "42"},
+      {"\t\n\v\f\r42\r\n", "42"},
+      {"\xC2\xA0" "42" "\xE3\x80\x80", "42"},             // no-break space, ideographic space
+      {"\xE2\x80\x82" "4 2" "\xE2\x81\x9F", "4 2"},       // en space, medium mathematical space
+      {"\xE2\x80\x8B" "42", "\xE2\x80\x8B" "42"},         // zero-width space is not White_Space
+      {"42\xC3\xA9", "42\xC3\xA9"},
+      {"   ", ""},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(zefa::text::trim_white_space(c.in), c.out) << c.in;
+}

@@ -22,22 +22,6 @@ int hex_digit(unsigned char c) noexcept {
   return -1;
 }
 
-// Length of the Unicode White_Space character at the start of `s`, or 0.
-size_t white_space(std::string_view s) noexcept {
-  auto b = [&](size_t i) { return i < s.size() ? static_cast<unsigned char>(s[i]) : 0u; };
-  unsigned c0 = b(0);
-  if ((c0 >= 0x09 && c0 <= 0x0D) || c0 == 0x20) return 1;
-  if (c0 == 0xC2) return (b(1) == 0x85 || b(1) == 0xA0) ? 2 : 0;  // U+0085, U+00A0
-  if (c0 == 0xE1) return (b(1) == 0x9A && b(2) == 0x80) ? 3 : 0;  // U+1680
-  if (c0 == 0xE3) return (b(1) == 0x80 && b(2) == 0x80) ? 3 : 0;  // U+3000
-  if (c0 == 0xE2) {
-    unsigned c1 = b(1), c2 = b(2);
-    if (c1 == 0x80 && ((c2 >= 0x80 && c2 <= 0x8A) || c2 == 0xA8 || c2 == 0xA9 || c2 == 0xAF)) return 3;
-    if (c1 == 0x81 && c2 == 0x9F) return 3;  // U+205F
-  }
-  return 0;
-}
-
 // Sextet values; 64 marks the padding character, -1 characters to drop.
 constexpr auto kB64 = [] {
   std::array<int8_t, 256> t{};
@@ -85,7 +69,7 @@ std::optional<Bytes> hexbytes(std::string_view text) {
   std::string digits;
   digits.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
-    if (size_t w = white_space(text.substr(i))) {
+    if (size_t w = text::white_space_at(text.substr(i))) {
       i += w;
       continue;
     }
@@ -179,23 +163,9 @@ std::string b64_encode(std::span<const uint8_t> bytes) {
   return out;
 }
 
-int64_t trunc_i64(double x) noexcept {
-  if (std::isnan(x)) return 0;
-  // 2^63 is exact as a double; anything at or beyond it saturates.
-  if (x >= 9223372036854775808.0) return std::numeric_limits<int64_t>::max();
-  if (x <= -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
-  return static_cast<int64_t>(x);
-}
-
-double round_even(double x) noexcept {
-  double r = std::round(x);
-  if (std::fabs(x - std::trunc(x)) == 0.5) r = 2.0 * std::round(x / 2.0);
-  return r;
-}
-
 Rgb hsv_rgb(double h, double s, double v) noexcept {
   if (s == 0) return {v, v, v};
-  int64_t i = trunc_i64(std::floor(6 * h));
+  int64_t i = data::trunc_i64(std::floor(6 * h));
   double f = 6 * h - static_cast<double>(i);
   double p = v * (1 - s);
   double q = v * (1 - s * f);

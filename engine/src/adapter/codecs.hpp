@@ -83,11 +83,6 @@ Result<Value, std::string> rgb_object(std::string_view text);
 // tie). Infinities and not-a-number come back unchanged.
 double rounded(unsigned decimals, double x) noexcept;
 
-// Toward zero into a signed 64-bit integer, saturating; not-a-number gives 0.
-int64_t trunc_i64(double x) noexcept;
-// Nearest integer, exact halves to the even one, whatever the FPU mode.
-double round_even(double x) noexcept;
-
 // ---- Electricity meter record -------------------------------------------------
 
 // Decodes a meter record into {"voltage", "current", "power",

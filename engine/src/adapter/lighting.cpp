@@ -70,11 +70,11 @@ ReadResult read_djv1_color(const Value& raw, const Value&, const Value&) {
   Value p = data::parse(raw);
   Rgb c = hsv_rgb(data::n(p["h"]) / 360, data::n(p["s"]) / 255, data::n(p["v"]) / 255);
   std::string out;
-  append_decimal(out, trunc_i64(c.r * 255));
+  append_decimal(out, data::trunc_i64(c.r * 255));
   out += '|';
-  append_decimal(out, trunc_i64(c.g * 255));
+  append_decimal(out, data::trunc_i64(c.g * 255));
   out += '|';
-  append_decimal(out, trunc_i64(c.b * 255));
+  append_decimal(out, data::trunc_i64(c.b * 255));
   return Value(out);
 }
 
@@ -103,17 +103,17 @@ ReadResult read_hsv3(const Value& raw, const Value&, const Value&) { return read
 ReadResult read_hsv4(const Value& raw, const Value&, const Value&) { return read_hsv(raw, 4); }
 
 Result<Value> write_hsv(const Value& p, const Value&) {
-  double h = round_even(data::n(p["h"]));
-  double s = round_even(data::n(p["s"]));
-  double v = round_even(data::n(p["v"]));
+  double h = data::round_even(data::n(p["h"]));
+  double s = data::round_even(data::n(p["s"]));
+  double v = data::round_even(data::n(p["v"]));
   Rgb c = hsv_rgb(h / 360, s / 255, v / 255);
   std::string out;
-  append_hex(out, trunc_i64(round_even(c.r * 255)), 2);
-  append_hex(out, trunc_i64(round_even(c.g * 255)), 2);
-  append_hex(out, trunc_i64(round_even(c.b * 255)), 2);
-  append_hex(out, trunc_i64(h), 4);
-  append_hex(out, trunc_i64(s), 2);
-  append_hex(out, trunc_i64(v), 2);
+  append_hex(out, data::trunc_i64(data::round_even(c.r * 255)), 2);
+  append_hex(out, data::trunc_i64(data::round_even(c.g * 255)), 2);
+  append_hex(out, data::trunc_i64(data::round_even(c.b * 255)), 2);
+  append_hex(out, data::trunc_i64(h), 4);
+  append_hex(out, data::trunc_i64(s), 2);
+  append_hex(out, data::trunc_i64(v), 2);
   return Value(out);
 }
 
@@ -136,7 +136,7 @@ ReadResult read_v2_color(const Value& raw, const Value&, const Value&) {
 
 // Appends trunc(n(member)) of each member as 4-digit hex.
 void append_members(std::string& out, const Value& obj, std::initializer_list<std::string_view> names) {
-  for (std::string_view k : names) append_hex(out, trunc_i64(data::n(obj[k])), 4);
+  for (std::string_view k : names) append_hex(out, data::trunc_i64(data::n(obj[k])), 4);
 }
 
 Result<Value> write_v2_color(const Value& p, const Value&) {
@@ -161,7 +161,7 @@ ReadResult read_contr(const Value& raw, const Value&, const Value&) {
   for (size_t i = 0; i < 5; ++i) {
     ZEFA_TRY(vals[i], hx(t, kFields[i].a, kFields[i].b));
   }
-  int64_t m = trunc_i64(mode);
+  int64_t m = data::trunc_i64(mode);
   TextForm w(kElectricityKeys);
   w.open_object();
   w.key("change_mode");
@@ -244,7 +244,7 @@ ReadResult read_scene_v2(const Value& raw, const Value&, const Value&) {
       ZEFA_TRY(double x, hx(u, f.a, f.b));
       w.key(f.key);
       if (f.key == "unit_change_mode") {
-        int64_t m = trunc_i64(x);
+        int64_t m = data::trunc_i64(x);
         w.text(m == 0 ? "static" : m == 1 ? "jump" : m == 2 ? "gradient" : "");
       } else {
         w.number(x);
@@ -260,12 +260,12 @@ ReadResult read_scene_v2(const Value& raw, const Value&, const Value&) {
 
 Result<Value> write_scene_v2(const Value& p, const Value&) {
   std::string out;
-  int64_t num = trunc_i64(data::n(p["scene_num"]));
+  int64_t num = data::trunc_i64(data::n(p["scene_num"]));
   append_hex(out, num == std::numeric_limits<int64_t>::min() ? num : num - 1, 2);
   const Value& units = p["scene_units"];
   for (const Value& u : units.arr()) {
-    append_hex(out, trunc_i64(data::n(u["unit_switch_duration"])), 2);
-    append_hex(out, trunc_i64(data::n(u["unit_gradient_duration"])), 2);
+    append_hex(out, data::trunc_i64(data::n(u["unit_switch_duration"])), 2);
+    append_hex(out, data::trunc_i64(data::n(u["unit_gradient_duration"])), 2);
     const Value& mode = u["unit_change_mode"];
     std::string_view m = mode.str();
     append_hex(out, m == "gradient" ? 2 : m == "jump" ? 1 : 0, 2);

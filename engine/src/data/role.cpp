@@ -7,50 +7,13 @@
 
 #include "adapter/codecs.hpp"
 #include "data.hpp"
+#include "text.hpp"
 
 namespace zefa::data {
 
 namespace {
 
 using protocol::DpKind;
-
-// Unicode White_Space, as integer texts in specs may be padded with it.
-bool white_space(char32_t c) noexcept {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
-}
-
-// The code point starting at `s[i]` and its length in bytes. Texts are
-// well-formed UTF-8 (JSON strings).
-char32_t decode_at(std::string_view s, size_t i, size_t& len) noexcept {
-  auto b = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
-  unsigned char c = b(0);
-  len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-  if (i + len > s.size()) {
-    len = 1;
-    return 0xFFFD;
-  }
-  switch (len) {
-    case 1: return c;
-    case 2: return (char32_t(c & 0x1F) << 6) | (b(1) & 0x3F);
-    case 3: return (char32_t(c & 0x0F) << 12) | (char32_t(b(1) & 0x3F) << 6) | (b(2) & 0x3F);
-    default:
-      return (char32_t(c & 0x07) << 18) | (char32_t(b(1) & 0x3F) << 12) | (char32_t(b(2) & 0x3F) << 6) |
-             (b(3) & 0x3F);
-  }
-}
-
-std::string_view trim_white_space(std::string_view s) noexcept {
-  size_t len = 0;
-  while (!s.empty() && white_space(decode_at(s, 0, len))) s.remove_prefix(len);
-  while (!s.empty()) {
-    size_t start = s.size() - 1;
-    while (start > 0 && (static_cast<unsigned char>(s[start]) & 0xC0) == 0x80) --start;
-    if (!white_space(decode_at(s, start, len))) break;
-    s.remove_suffix(s.size() - start);
-  }
-  return s;
-}
 
 // An integer field of an Integer spec as a signed 64-bit integer.
 bool spec_integer(const Value& v, int64_t& out) {
@@ -65,7 +28,7 @@ bool spec_integer(const Value& v, int64_t& out) {
     return true;
   }
   if (v.is_f64()) {
-    out = adapter::trunc_i64(v.as_f64());
+    out = data::trunc_i64(v.as_f64());
     return true;
   }
   if (v.is_bool()) {
@@ -73,7 +36,7 @@ bool spec_integer(const Value& v, int64_t& out) {
     return true;
   }
   if (!v.is_string()) return false;
-  std::string_view s = trim_white_space(v.str());
+  std::string_view s = text::trim_white_space(v.str());
   // An optional sign, then at least one digit and nothing else.
   std::string_view digits = s;
   if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) digits.remove_prefix(1);
@@ -147,7 +110,7 @@ Result<Value, std::string> Role::write(const Value& value) const {
       double x = value.is_bool() ? (value.as_bool() ? 1.0 : 0.0) : value.to_f64();
       double f = scale();
       double v = inverted(spec) ? hi() / f - x : x;
-      double r = adapter::round_even(v * f);
+      double r = data::round_even(v * f);
       // A not-a-number bound or result compares false and passes.
       if (r < lo() || r > hi()) return fail("value out of range");
       return number(r);

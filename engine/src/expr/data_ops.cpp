@@ -341,7 +341,7 @@ Eval op_hex(Scope&, const Value&, Args a) {
   const double width = data::n(arg(a, 1));
   if (!(width >= 0 && width <= static_cast<double>(limits::kValueBytes))) return fail(limits::kTextSizeLimit);
   std::string out;
-  adapter::append_hex(out, trunc_i64(data::n(arg(a, 0))), static_cast<size_t>(width));
+  adapter::append_hex(out, data::trunc_i64(data::n(arg(a, 0))), static_cast<size_t>(width));
   return Value(out);
 }
 
@@ -389,7 +389,7 @@ Eval op_hs_to_rgb_hex(Scope&, const Value&, Args a) {
   const double s = std::clamp(data::n(hs[1]), 0.0, 100.0);
   const adapter::Rgb c = adapter::hsv_rgb(h / 360, s / 100, 1);
   std::string out = "#";
-  for (double x : {c.r, c.g, c.b}) adapter::append_hex(out, trunc_i64(adapter::round_even(x * 255)), 2);
+  for (double x : {c.r, c.g, c.b}) adapter::append_hex(out, data::trunc_i64(data::round_even(x * 255)), 2);
   return Value(out);
 }
 

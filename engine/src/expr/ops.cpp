@@ -264,16 +264,8 @@ Eval op_floor(Scope&, const Value&, Args a) {
 
 // Ties to even, independent of the floating-point environment's rounding
 // mode. Works on the magnitude, where a - floor(a) is exact.
-double round_half_even(double x) noexcept {
-  const double a = std::fabs(x);
-  const double f = std::floor(a);
-  const double diff = a - f;
-  const double r = diff > 0.5 ? f + 1 : diff < 0.5 ? f : std::fmod(f, 2.0) == 0 ? f : f + 1;
-  return std::copysign(r, x);
-}
-
 Eval op_round_half_even(Scope&, const Value&, Args a) {
-  return arg(a, 0).is_number() ? data::number(round_half_even(x0(a))) : Value();
+  return arg(a, 0).is_number() ? data::number(data::round_even(x0(a))) : Value();
 }
 
 Eval op_remap(Scope&, const Value&, Args a) {
@@ -290,7 +282,7 @@ Eval op_bit_test(Scope&, const Value&, Args a) {
   double i = data::n(arg(a, 1));
   if (!(i > 0)) i = 0;  // negative and not-a-number
   if (i > 63) return Value(false);
-  const auto bits = static_cast<uint64_t>(trunc_i64(x0(a)));
+  const auto bits = static_cast<uint64_t>(data::trunc_i64(x0(a)));
   return Value(((bits >> static_cast<unsigned>(i)) & 1) != 0);
 }
 
@@ -313,7 +305,7 @@ Eval op_truthy(Scope&, const Value&, Args a) { return Value(data::truth(arg(a, 0
 Eval op_some(Scope&, const Value&, Args a) { return data::truth(arg(a, 0)) ? arg(a, 0) : Value(); }
 
 Eval op_flag(Scope& s, const Value&, Args a) {
-  const int64_t mask = trunc_i64(data::n(arg(a, 2)));
+  const int64_t mask = data::trunc_i64(data::n(arg(a, 2)));
   return Value((mask & s.feature(arg(a, 0).str(), arg(a, 1).str())) != 0);
 }
 

@@ -260,17 +260,10 @@ Done Scope::assign(std::span<const std::string> path, Value value) {
 int64_t Scope::feature(std::string_view section, std::string_view key) const noexcept {
   const Value* rules = lookup("rules");
   if (!rules) return 0;
-  return trunc_i64(data::n((*rules)["features"][section][key]));
+  return data::trunc_i64(data::n((*rules)["features"][section][key]));
 }
 
 // ---------------------------------------------------------------- shared routines
-
-int64_t trunc_i64(double d) noexcept {
-  if (std::isnan(d)) return 0;
-  if (d >= 9223372036854775808.0) return std::numeric_limits<int64_t>::max();
-  if (d < -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
-  return static_cast<int64_t>(d);
-}
 
 const Value* index_str(const Value& container, std::string_view key) noexcept {
   if (container.is_object()) return container.find(key);

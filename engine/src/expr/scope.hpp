@@ -212,8 +212,4 @@ class Segments {
 };
 std::vector<std::string> split_path(std::string_view path);
 
-// A float truncated toward zero into a signed 64-bit integer, saturating at
-// its bounds; not-a-number gives 0.
-int64_t trunc_i64(double d) noexcept;
-
 }  // namespace zefa::expr
