@@ -63,6 +63,9 @@ bool dec(void* p) noexcept {
 
 Value::Value(std::string_view s) {
   if (s.size() <= kInline) {
+    // Zero padding makes a short string's sixteen bytes its identity, which
+    // key lookups compare in two words.
+    std::memset(b_, 0, 16);
     b_[0] = kSStr;
     b_[1] = static_cast<unsigned char>(s.size());
     // An empty view may carry a null pointer, which memcpy must not see.
@@ -355,7 +358,7 @@ uint64_t hash_bytes(std::string_view s, uint64_t seed) noexcept {
 
 namespace {
 // Below this many members a linear scan beats hashing.
-constexpr size_t kIndexFrom = 12;
+constexpr size_t kIndexFrom = 24;
 }
 
 Object::Object(std::initializer_list<std::pair<std::string_view, Value>> init) {
@@ -419,6 +422,12 @@ size_t Object::index_find(std::string_view key, uint64_t h) const noexcept {
 
 size_t Object::index_of(std::string_view key) const noexcept {
   if (slots_) return index_find(key, hash_bytes(key, hash_seed()));
+  if (key.size() <= Value::kInline) {
+    const Value probe(key);
+    for (size_t i = 0; i < members_.size(); ++i)
+      if (members_[i].key.same(probe)) return i;
+    return members_.size();
+  }
   for (size_t i = 0; i < members_.size(); ++i)
     if (members_[i].key.str() == key) return i;
   return members_.size();
