@@ -9,6 +9,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
   char* reply = zefa_engine_eval(text.c_str());
+  // A host parses every reply: it must be well-formed UTF-8 JSON.
+  if (!zefa::json::valid_utf8(reply)) std::abort();
   zefa::json::Value v;
   zefa::json::ParseError err;
   if (!zefa::json::parse(reply, v, err) || !v.is_object() || v.obj().at(0).name() != "ok") std::abort();
