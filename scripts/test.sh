@@ -9,6 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+scripts/check_layers.sh
 jobs=$(nproc)
 passed=0
 # Runs ctest, echoing its output, and counts the tests it passed.

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "data.hpp"
+#include "data/data.hpp"
 #include "expr/run.hpp"
 #include "json.hpp"
 

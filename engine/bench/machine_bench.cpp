@@ -11,7 +11,7 @@
 
 #include "expr/run.hpp"
 #include "json.hpp"
-#include "machine.hpp"
+#include "machine/machine.hpp"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "json.hpp"
-#include "rules.hpp"
+#include "rules/rules.hpp"
 #include "runtime/rulepack.hpp"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "adapter/codecs.hpp"
+#include "data/codecs.hpp"
 #include "adapter/strategies.hpp"
 #include "json.hpp"
 
@@ -23,12 +23,12 @@ const Value kColour("0000000078ff80");
 const Value kTimers = [] {
   std::vector<uint8_t> b;
   for (int i = 0; i < 6; ++i) b.insert(b.end(), {1, 0x3E, 0x01, static_cast<uint8_t>(0xE0 + i), 0x02, 0x58});
-  return Value(adapter::b64_encode(b));
+  return Value(zefa::data::b64_encode(b));
 }();
 // An 18-byte signed electricity record.
 const Value kMeter = [] {
   std::vector<uint8_t> b = {2, 0x0F, 8, 0xFC, 0, 0, 5, 0, 0, 100, 0, 0, 7, 0, 0, 200, 98, 0x03};
-  return Value(adapter::b64_encode(b));
+  return Value(zefa::data::b64_encode(b));
 }();
 
 void read(benchmark::State& state, const char* name, const Value& raw) {
@@ -66,7 +66,7 @@ void BM_RefColourViaObject(benchmark::State& state) {
     o.push_unique("h", 120.0);
     o.push_unique("s", 255.0);
     o.push_unique("v", 128.0);
-    Value r = adapter::dumps_float(Value(std::move(o)), adapter::kColourKeys);
+    Value r = zefa::data::dumps_float(Value(std::move(o)), zefa::data::kColourKeys);
     benchmark::DoNotOptimize(r);
   }
 }
@@ -74,7 +74,7 @@ void BM_RefColourViaObject(benchmark::State& state) {
 // Reference: Base64 decoding alone.
 void BM_RefBase64Timers(benchmark::State& state) {
   for (auto _ : state) {
-    auto b = adapter::b64(kTimers);
+    auto b = zefa::data::b64(kTimers);
     benchmark::DoNotOptimize(b);
   }
 }

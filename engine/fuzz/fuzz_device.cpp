@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "adapter/adapter.hpp"
-#include "data.hpp"
+#include "data/data.hpp"
 #include "data/prepare.hpp"
 #include "data/role.hpp"
 #include "json.hpp"

@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "driver/overrides.hpp"
+#include "assembly/assembly.hpp"
 #include "json.hpp"
-#include "machine.hpp"
+#include "machine/machine.hpp"
 
 namespace {
 
@@ -45,7 +45,7 @@ void drive(Machine& m, MachineEvent event, const Value& ctx) {
   for (const auto& p : e.props) {
     const Value* def = config["props"].find(p.name());
     check(def != nullptr);
-    check(p.value.is_null() || zefa::driver::overrides::value_fits(p.value, *def));
+    check(p.value.is_null() || zefa::assembly::value_fits(p.value, *def));
   }
   for (const auto& t : e.timers) {
     const Value& d = t.value;

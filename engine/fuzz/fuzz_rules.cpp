@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "driver/overrides.hpp"
+#include "rules/overrides.hpp"
 #include "json.hpp"
-#include "rules.hpp"
+#include "rules/rules.hpp"
 #include "runtime/rulepack.hpp"
 
 namespace {
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The input as an override block, in both strengths.
   for (bool strict : {false, true}) {
-    auto r = zefa::driver::overrides::validate(v, base_pack(), strict);
+    auto r = zefa::rules::overrides::validate(v, base_pack(), strict);
     if (!r.ok() && r.error().empty()) std::abort();
   }
   return 0;

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "adapter/codecs.hpp"
+#include "data/codecs.hpp"
 #include "adapter/strategies.hpp"
 #include "json.hpp"
 
@@ -71,10 +71,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       raw = mode & 0x40 ? Value(d) : mode & 0x80 ? Value(static_cast<long long>(bits)) : Value(bits);
       break;
     }
-    case 2: raw = Value(zefa::adapter::b64_encode(bytes)); break;
+    case 2: raw = Value(zefa::data::b64_encode(bytes)); break;
     case 3: {
       std::string hex;
-      for (uint8_t b : bytes) zefa::adapter::append_hex(hex, b, 2);
+      for (uint8_t b : bytes) zefa::data::append_hex(hex, b, 2);
       raw = Value(hex);
       break;
     }
@@ -92,12 +92,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (r.ok() && raw.is_string() && name.starts_with("cz_timer")) {
     auto w = zefa::adapter::strategy_write(name, r.value(), config());
     if (!w.ok()) std::abort();
-    auto decoded = zefa::adapter::b64(raw);
+    auto decoded = zefa::data::b64(raw);
     if (!decoded) std::abort();
     // The switch byte reads as a boolean, so it comes back as 0 or 1.
     const size_t record = name == "cz_timer1_alg" ? 6 : 10;
     for (size_t i = 0; i < decoded->size(); i += record) (*decoded)[i] = (*decoded)[i] != 0;
-    if (w.value().str() != zefa::adapter::b64_encode(*decoded)) std::abort();
+    if (w.value().str() != zefa::data::b64_encode(*decoded)) std::abort();
   }
   auto w = zefa::adapter::strategy_write(name, raw, config());
   if (w.ok() && w.value().depth() > zefa::json::kMaxDepth) std::abort();

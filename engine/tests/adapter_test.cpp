@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "adapter/adapter.hpp"
-#include "adapter/codecs.hpp"
+#include "data/codecs.hpp"
 #include "adapter/strategies.hpp"
 #include "record.hpp"
 #include "test_util.hpp"
@@ -94,7 +94,7 @@ TEST(AdapterStrategiesConcurrency, SharedArgumentsAcrossThreads) {
   const Value config = J(
       R"({"valueType":"Enum","valueDesc":"{\"range\":[\"a\"]}","enumMappingMap":{"1":{"value":{"big":[1,2,3]}},"ä":{"value":"x"}}})");
   const Value rules = J(R"({"meter_alarms":{"3":[{"code":[1]},1]}})");
-  const Value alarm(adapter::b64_encode(std::vector<uint8_t>{3, 1, 4, 210}));
+  const Value alarm(zefa::data::b64_encode(std::vector<uint8_t>{3, 1, 4, 210}));
   std::vector<std::thread> threads;
   std::atomic<int> bad{0};
   for (int t = 0; t < 8; ++t) {

@@ -1,6 +1,6 @@
 // Normalisation of property values against their definitions. The table is
 // data/cases/machine_il_value.json: machines apply it to what they emit.
-#include "assembly.hpp"
+#include "assembly/assembly.hpp"
 
 #include <gtest/gtest.h>
 

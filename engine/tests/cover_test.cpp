@@ -2,7 +2,7 @@
 // "cover_defaults" (a pack's schema admits only well-formed ones, so the
 // reader's own messages are reached only here), single-field changes and
 // the known field names.
-#include "driver/cover.hpp"
+#include "rules/cover_settings.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 namespace zefa {
 namespace {
 
-using driver::cover::CoverSettings;
+using rules::CoverSettings;
 using json::Value;
 using test::J;
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "data.hpp"
+#include "data/data.hpp"
 #include "fn_cases.hpp"
 
 using zefa::data::Role;

@@ -1,4 +1,4 @@
-#include "data.hpp"
+#include "data/data.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // State machines: the programs of each event, emitted-value checks, reset,
 // all-or-nothing invocation and shared configuration. The case table is
 // data/cases/machine_programs.json; the JSON form is read in record_test.cpp.
-#include "machine.hpp"
+#include "machine/machine.hpp"
 
 #include <gtest/gtest.h>
 

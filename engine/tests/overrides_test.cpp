@@ -2,7 +2,8 @@
 // API (data/exchanges/overrides_blocks.txt); what a pack cannot reach (its
 // schema wants object blocks; a device's merged block is strict) runs from
 // data/cases/overrides_checks.json, against the pack overrides_base.json.
-#include "driver/overrides.hpp"
+#include "rules/overrides.hpp"
+#include "assembly/assembly.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,7 @@ namespace {
 
 using json::Value;
 using test::J;
-namespace ov = driver::overrides;
+namespace ov = rules::overrides;
 
 std::string outcome(const Status<std::string>& r) { return r.ok() ? "ok" : r.error(); }
 
@@ -27,7 +28,7 @@ TEST(Overrides, Cases) {
     const std::string_view check = c["check"].str();
     const Value& in = c["input"];
     if (check == "fits") {
-      EXPECT_EQ(ov::value_fits(in, c["definition"]), c["expected"].as_bool()) << c.dump();
+      EXPECT_EQ(assembly::value_fits(in, c["definition"]), c["expected"].as_bool()) << c.dump();
       continue;
     }
     std::vector<std::string_view> allowed;

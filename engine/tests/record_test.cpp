@@ -9,8 +9,8 @@
 #include <cmath>
 #include <map>
 
-#include "data.hpp"
-#include "machine.hpp"
+#include "data/data.hpp"
+#include "machine/machine.hpp"
 #include "protocol.hpp"
 #include "runtime/options.hpp"
 #include "test_util.hpp"

@@ -2,7 +2,7 @@
 // (data/cases/rules_check.json, rules_patch.json); validation messages and
 // composition go through the C API (data/exchanges/rules_*.txt). Here: what
 // needs threads, generated input or shared values.
-#include "rules.hpp"
+#include "rules/rules.hpp"
 
 #include <gtest/gtest.h>
 

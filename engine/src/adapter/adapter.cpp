@@ -3,12 +3,14 @@
 #include <optional>
 #include <utility>
 
-#include "adapter/codecs.hpp"
+#include "data/codecs.hpp"
 #include "adapter/strategies.hpp"
-#include "data.hpp"
+#include "data/data.hpp"
 #include "protocol.hpp"
 
 namespace zefa::adapter {
+
+using namespace data;  // the value codecs are this module's vocabulary
 
 namespace {
 

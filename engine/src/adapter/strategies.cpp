@@ -2,12 +2,14 @@
 
 #include <initializer_list>
 
-#include "adapter/codecs.hpp"
+#include "data/codecs.hpp"
 #include "adapter/families.hpp"
-#include "data.hpp"
+#include "data/data.hpp"
 #include "text.hpp"
 
 namespace zefa::adapter {
+
+using namespace data;  // the value codecs are this module's vocabulary
 
 namespace family {
 namespace {

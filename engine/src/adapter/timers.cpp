@@ -3,13 +3,15 @@
 #include <charconv>
 #include <cmath>
 
-#include "adapter/codecs.hpp"
+#include "data/codecs.hpp"
 #include "adapter/families.hpp"
-#include "adapter/text_form.hpp"
-#include "data.hpp"
+#include "data/text_form.hpp"
+#include "data/data.hpp"
 #include "text.hpp"
 
 namespace zefa::adapter::family {
+
+using namespace data;  // the value codecs are this module's vocabulary
 
 namespace {
 

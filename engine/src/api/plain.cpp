@@ -3,10 +3,10 @@
 #include "api/registry.hpp"
 #include "adapter/adapter.hpp"
 #include "adapter/strategies.hpp"
-#include "data.hpp"
+#include "data/data.hpp"
 #include "data/prepare.hpp"
 #include "record.hpp"
-#include "rules.hpp"
+#include "rules/rules.hpp"
 
 namespace zefa::api {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "data.hpp"
+#include "data/data.hpp"
 
 namespace zefa::data {
 

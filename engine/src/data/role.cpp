@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "adapter/codecs.hpp"
-#include "data.hpp"
+#include "data/codecs.hpp"
+#include "data/data.hpp"
 #include "text.hpp"
 
 namespace zefa::data {

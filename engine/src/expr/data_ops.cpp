@@ -13,8 +13,8 @@
 #include <string>
 #include <utility>
 
-#include "adapter/codecs.hpp"
-#include "data.hpp"
+#include "data/codecs.hpp"
+#include "data/data.hpp"
 #include "expr/ops.hpp"
 #include "text.hpp"
 
@@ -341,7 +341,7 @@ Eval op_hex(Scope&, const Value&, Args a) {
   const double width = data::n(arg(a, 1));
   if (!(width >= 0 && width <= static_cast<double>(limits::kValueBytes))) return fail(limits::kTextSizeLimit);
   std::string out;
-  adapter::append_hex(out, data::trunc_i64(data::n(arg(a, 0))), static_cast<size_t>(width));
+  data::append_hex(out, data::trunc_i64(data::n(arg(a, 0))), static_cast<size_t>(width));
   return Value(out);
 }
 
@@ -366,14 +366,14 @@ Eval op_hex_ints(Scope&, const Value&, Args a) {
 }
 
 Eval op_b64_utf8(Scope&, const Value&, Args a) {
-  const std::optional<adapter::Bytes> bytes = adapter::b64(arg(a, 0));
+  const std::optional<data::Bytes> bytes = data::b64(arg(a, 0));
   if (!bytes) return Value();
   const std::string_view s(reinterpret_cast<const char*>(bytes->data()), bytes->size());
   return json::valid_utf8(s) ? Value(s) : Value();
 }
 
 Eval op_b64_utf16be(Scope&, const Value&, Args a) {
-  const std::optional<adapter::Bytes> bytes = adapter::b64(arg(a, 0));
+  const std::optional<data::Bytes> bytes = data::b64(arg(a, 0));
   if (!bytes) return Value();
   std::optional<std::string> s = text::from_utf16be(*bytes);
   return s ? Value(*s) : Value();
@@ -387,9 +387,9 @@ Eval op_hs_to_rgb_hex(Scope&, const Value&, Args a) {
   double h = std::fmod(data::n(hs[0]), 360.0);
   if (h < 0) h += 360;
   const double s = std::clamp(data::n(hs[1]), 0.0, 100.0);
-  const adapter::Rgb c = adapter::hsv_rgb(h / 360, s / 100, 1);
+  const data::Rgb c = data::hsv_rgb(h / 360, s / 100, 1);
   std::string out = "#";
-  for (double x : {c.r, c.g, c.b}) adapter::append_hex(out, data::trunc_i64(data::round_even(x * 255)), 2);
+  for (double x : {c.r, c.g, c.b}) data::append_hex(out, data::trunc_i64(data::round_even(x * 255)), 2);
   return Value(out);
 }
 
@@ -397,22 +397,22 @@ Eval op_hs_to_rgb_hex(Scope&, const Value&, Args a) {
 Eval op_rgb_hex_to_hs(Scope&, const Value&, Args a) {
   const std::string_view s = arg(a, 0).str();
   if (!arg(a, 0).is_string() || !s.starts_with('#')) return Value();
-  const std::optional<adapter::Bytes> rgb = adapter::hexbytes(s.substr(1));
+  const std::optional<data::Bytes> rgb = data::hexbytes(s.substr(1));
   if (!rgb || rgb->size() != 3) return Value();
-  const adapter::Hs hs = adapter::rgb_hs((*rgb)[0] / 255.0, (*rgb)[1] / 255.0, (*rgb)[2] / 255.0);
+  const data::Hs hs = data::rgb_hs((*rgb)[0] / 255.0, (*rgb)[1] / 255.0, (*rgb)[2] / 255.0);
   return Value(json::Array{Value(hs.h), Value(hs.s * 100)});
 }
 
 // ---------------------------------------------------------------- electricity
 
 Eval op_electricity_b64(Scope&, const Value&, Args a) {
-  const std::optional<adapter::Bytes> bytes = adapter::b64(arg(a, 0));
-  return bytes ? adapter::electricity(*bytes) : Value();
+  const std::optional<data::Bytes> bytes = data::b64(arg(a, 0));
+  return bytes ? data::electricity(*bytes) : Value();
 }
 
 Eval op_electricity_hex(Scope&, const Value&, Args a) {
-  const std::optional<adapter::Bytes> bytes = adapter::hexbytes(arg(a, 0).str());
-  return bytes ? adapter::electricity(*bytes) : Value();
+  const std::optional<data::Bytes> bytes = data::hexbytes(arg(a, 0).str());
+  return bytes ? data::electricity(*bytes) : Value();
 }
 
 constexpr FunctionOp kDataOps[] = {

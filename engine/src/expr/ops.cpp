@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-#include "data.hpp"
+#include "data/data.hpp"
 
 namespace zefa::expr {
 

@@ -1,6 +1,6 @@
 #include "expr/run.hpp"
 
-#include "data.hpp"
+#include "data/data.hpp"
 
 namespace zefa::expr {
 

@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "rules.hpp"
+#include "rules/rules.hpp"
 
 namespace zefa::runtime {
 

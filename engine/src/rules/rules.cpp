@@ -1,4 +1,4 @@
-#include "rules.hpp"
+#include "rules/rules.hpp"
 
 #include <charconv>
 #include <cstdint>
@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "driver/cover.hpp"
-#include "driver/overrides.hpp"
-#include "rules_schema.hpp"
+#include "rules/cover_settings.hpp"
+#include "rules/overrides.hpp"
+#include "rules/schema.hpp"
 
 namespace zefa::rules {
 
@@ -274,16 +274,16 @@ Status<std::string> validate(const Value& pack) {
   ZEFA_CHECK(check(pack, schema.value(), schema.value(), ""));
 
   const Value* defaults = pack.find("cover_defaults");
-  ZEFA_CHECK(driver::cover::CoverSettings::from_rules(defaults ? *defaults : Value()));
+  ZEFA_CHECK(rules::CoverSettings::from_rules(defaults ? *defaults : Value()));
 
   if (const Value* switches = pack.find("cover_switches"); switches && switches->is_object()) {
     for (const Member& m : switches->obj())
-      if (!driver::cover::CoverSettings::known(m.name()))
+      if (!rules::CoverSettings::known(m.name()))
         return fail("cover_switches: unknown cover setting " + std::string(m.name()));
   }
 
   if (const Value* mapping = pack.find("overrides")) {
-    auto r = driver::overrides::validate_mapping(*mapping, pack);
+    auto r = rules::overrides::validate_mapping(*mapping, pack);
     if (!r.ok()) return fail("override: " + r.error());
   }
   return ok_unit;
@@ -382,7 +382,7 @@ Result<Value, std::string> compose(const Value& request) {
         if (!r.ok()) {
           problem = std::move(r).error();
         } else if (const Value* mapping = candidate.find("overrides")) {
-          auto o = driver::overrides::validate_mapping(*mapping, candidate);
+          auto o = rules::overrides::validate_mapping(*mapping, candidate);
           if (!o.ok()) problem = "override: " + o.error();
         }
       }

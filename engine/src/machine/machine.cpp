@@ -1,13 +1,12 @@
-#include "machine.hpp"
+#include "machine/machine.hpp"
 
 #include <array>
 #include <cmath>
 #include <string_view>
 #include <vector>
 
-#include "assembly.hpp"
-#include "data.hpp"
-#include "driver/overrides.hpp"
+#include "assembly/assembly.hpp"
+#include "data/data.hpp"
 
 namespace zefa::machine {
 
@@ -139,7 +138,7 @@ Result<MachineEffects> Machine::invoke(MachineEvent event, const Value& context)
     if (!def) return fail("converter emits undeclared property " + std::string(name));
     Value& value = effects.props.value_at(i);
     value = assembly::il_value(std::move(value), *def);
-    if (!value.is_null() && !driver::overrides::value_fits(value, *def))
+    if (!value.is_null() && !assembly::value_fits(value, *def))
       return fail("converter value does not fit property " + std::string(name));
   }
   state_ = std::move(next);

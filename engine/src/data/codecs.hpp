@@ -15,7 +15,7 @@
 #include "error.hpp"
 #include "json.hpp"
 
-namespace zefa::adapter {
+namespace zefa::data {
 
 using json::Value;
 // A decoded byte string. An absent result (std::nullopt) is distinct from an
@@ -128,4 +128,4 @@ Value default_value(const Value& config);
 // non-empty object, else its "status_code" text, else "".
 std::string strategy_code(const Value& item);
 
-}  // namespace zefa::adapter
+}  // namespace zefa::data

@@ -15,7 +15,7 @@
 #include "protocol.hpp"
 #include "record.hpp"
 
-namespace zefa::driver::cover {
+namespace zefa::rules {
 
 using protocol::StateSource;
 
@@ -70,4 +70,4 @@ struct CoverSettings {
   friend bool operator==(const CoverSettings&, const CoverSettings&) = default;
 };
 
-}  // namespace zefa::driver::cover
+}  // namespace zefa::rules

@@ -1,4 +1,4 @@
-#include "driver/overrides.hpp"
+#include "rules/overrides.hpp"
 
 #include <algorithm>
 #include <array>
@@ -6,10 +6,10 @@
 #include <string>
 #include <unordered_set>
 
-#include "data.hpp"
+#include "data/data.hpp"
 #include "protocol.hpp"
 
-namespace zefa::driver::overrides {
+namespace zefa::rules::overrides {
 
 namespace {
 
@@ -313,14 +313,4 @@ Check validate_program(const Value& program, const Value& props, int depth, bool
   return ok_unit;
 }
 
-bool value_fits(const Value& value, const Value& definition) noexcept {
-  const std::string_view type = definition["type"].str();
-  if (type == "text") return value.is_string();
-  if (type == "binary") return value.is_bool();
-  if (type == "number") return value.is_number();
-  if (type != "select") return false;
-  const json::Array& options = definition["options"].arr();
-  return std::ranges::find(options, value) != options.end();
-}
-
-}  // namespace zefa::driver::overrides
+}  // namespace zefa::rules::overrides

@@ -7,11 +7,11 @@
 #include <cmath>
 #include <random>
 
-#include "adapter/codecs.hpp"
+#include "data/codecs.hpp"
 #include "test_util.hpp"
 
-namespace adapter = zefa::adapter;
-using adapter::Bytes;
+namespace data = zefa::data;
+using data::Bytes;
 using zefa::json::Value;
 
 namespace {
@@ -37,26 +37,26 @@ std::string shown(const zefa::Result<T, std::string>& r) {
 // The row's call, its result as compact JSON or "!" and the message.
 std::string call(std::string_view fn, const Value& in) {
   auto pos = [](const Value& v) { return v.is_null() ? std::string_view::npos : v.as_u64(); };
-  if (fn == "hx") return shown(adapter::hx(in[0].str(), pos(in[1]), pos(in[2])));
-  if (fn == "hexbytes") return as_hex(adapter::hexbytes(in.str())).dump();
-  if (fn == "b64") return as_hex(adapter::b64(in)).dump();
-  if (fn == "b64_text") return as_hex(adapter::b64_text(in.str())).dump();
-  if (fn == "b64_encode") return Value(adapter::b64_encode(from_hex(in.str()))).dump();
-  if (fn == "rgb_object") return shown(adapter::rgb_object(in.str()));
-  if (fn == "rounded") return Value(adapter::rounded(static_cast<unsigned>(in[0].as_u64()), in[1].to_f64())).dump();
-  if (fn == "electricity") return adapter::electricity(from_hex(in.str())).dump();
-  if (fn == "default_value") return adapter::default_value(in).dump();
-  if (fn == "strategy_code") return Value(adapter::strategy_code(in)).dump();
+  if (fn == "hx") return shown(data::hx(in[0].str(), pos(in[1]), pos(in[2])));
+  if (fn == "hexbytes") return as_hex(data::hexbytes(in.str())).dump();
+  if (fn == "b64") return as_hex(data::b64(in)).dump();
+  if (fn == "b64_text") return as_hex(data::b64_text(in.str())).dump();
+  if (fn == "b64_encode") return Value(data::b64_encode(from_hex(in.str()))).dump();
+  if (fn == "rgb_object") return shown(data::rgb_object(in.str()));
+  if (fn == "rounded") return Value(data::rounded(static_cast<unsigned>(in[0].as_u64()), in[1].to_f64())).dump();
+  if (fn == "electricity") return data::electricity(from_hex(in.str())).dump();
+  if (fn == "default_value") return data::default_value(in).dump();
+  if (fn == "strategy_code") return Value(data::strategy_code(in)).dump();
   if (fn == "dumps_float") {
     bool colour = in[1].str() == "colour";
-    return adapter::dumps_float(in[0], colour ? adapter::FloatKeys(adapter::kColourKeys) : adapter::kElectricityKeys)
+    return data::dumps_float(in[0], colour ? data::FloatKeys(data::kColourKeys) : data::kElectricityKeys)
         .dump();
   }
   if (fn == "append_hex") {
     std::string out = "x";
     int64_t v = 0;
     in[0].get_i64(v);
-    adapter::append_hex(out, v, in[1].as_u64());
+    data::append_hex(out, v, in[1].as_u64());
     return Value(out).dump();
   }
   return "no such function";
@@ -78,7 +78,7 @@ TEST(AdapterCodecs, Cases) {
   for (const Value& c : cases.arr()) {
     if (c["fn"].str() == "hsv_rgb") {
       const Value& in = c["in"];
-      adapter::Rgb got = adapter::hsv_rgb(in[0].to_f64(), in[1].to_f64(), in[2].to_f64());
+      data::Rgb got = data::hsv_rgb(in[0].to_f64(), in[1].to_f64(), in[2].to_f64());
       double rgb[] = {got.r, got.g, got.b};
       for (size_t i = 0; i < 3; ++i) EXPECT_NEAR(rgb[i], c["want"][i].to_f64(), 1e-12) << c.dump();
       continue;
@@ -89,10 +89,10 @@ TEST(AdapterCodecs, Cases) {
 }
 
 TEST(AdapterCodecs, NonFinite) {
-  EXPECT_EQ(adapter::rounded(1, INFINITY), INFINITY);
-  EXPECT_TRUE(std::isnan(adapter::rounded(1, NAN)));
+  EXPECT_EQ(data::rounded(1, INFINITY), INFINITY);
+  EXPECT_TRUE(std::isnan(data::rounded(1, NAN)));
   // A saturated hue: whatever comes out, nothing faults.
-  for (double h : {double(NAN), 1e300, -double(INFINITY)}) (void)adapter::hsv_rgb(h, 1, 1);
+  for (double h : {double(NAN), 1e300, -double(INFINITY)}) (void)data::hsv_rgb(h, 1, 1);
 }
 
 TEST(AdapterCodecs, RoundedMatchesTextMethod) {
@@ -105,7 +105,7 @@ TEST(AdapterCodecs, RoundedMatchesTextMethod) {
     unsigned d = static_cast<unsigned>(rng() % 23);
     if (i % 4 == 1) x = std::nextafter((static_cast<double>(rng() % 100000) + 0.5) / 1e3, rng() % 2 ? 1e9 : -1e9);
     if (i % 4 == 2) x = (static_cast<double>(rng() % 2000000) - 1e6) / 8;  // exact binary ties
-    double got = adapter::rounded(d, x), want = rounded_by_text(d, x);
+    double got = data::rounded(d, x), want = rounded_by_text(d, x);
     ASSERT_EQ(std::bit_cast<uint64_t>(got), std::bit_cast<uint64_t>(want)) << d << " " << x;
   }
 }
@@ -117,7 +117,7 @@ TEST(AdapterCodecs, DumpsFloatLargeAndDeepValues) {
     items.emplace_back(zefa::json::Object{{"h", Value(i + 0.5)}, {"x", Value("t\"")}});
     want += (i ? ", " : "") + std::string(R"({"h": )") + std::to_string(i) + R"(.5, "x": "t\""})";
   }
-  EXPECT_EQ(adapter::dumps_float(Value(std::move(items)), adapter::kColourKeys).str(), want + "]");
+  EXPECT_EQ(data::dumps_float(Value(std::move(items)), data::kColourKeys).str(), want + "]");
   std::string deep = std::string(zefa::json::kMaxDepth, '[') + std::string(zefa::json::kMaxDepth, ']');
-  EXPECT_EQ(adapter::dumps_float(zefa::test::J(deep), adapter::kColourKeys).str(), deep);
+  EXPECT_EQ(data::dumps_float(zefa::test::J(deep), data::kColourKeys).str(), deep);
 }

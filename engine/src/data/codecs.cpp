@@ -1,4 +1,4 @@
-#include "adapter/codecs.hpp"
+#include "data/codecs.hpp"
 
 #include <algorithm>
 #include <array>
@@ -7,11 +7,11 @@
 #include <cmath>
 #include <limits>
 
-#include "adapter/text_form.hpp"
-#include "data.hpp"
+#include "data/text_form.hpp"
+#include "data/data.hpp"
 #include "text.hpp"
 
-namespace zefa::adapter {
+namespace zefa::data {
 
 namespace {
 
@@ -351,4 +351,4 @@ std::string strategy_code(const Value& item) {
   return code.is_string() ? std::string(code.str()) : std::string();
 }
 
-}  // namespace zefa::adapter
+}  // namespace zefa::data

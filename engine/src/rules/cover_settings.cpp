@@ -1,8 +1,8 @@
-#include "driver/cover.hpp"
+#include "rules/cover_settings.hpp"
 
-#include "data.hpp"
+#include "data/data.hpp"
 
-namespace zefa::driver::cover {
+namespace zefa::rules {
 
 json::Value SettleCodec::write(double x) { return data::number(x); }
 
@@ -31,4 +31,4 @@ bool CoverSettings::set(CoverSettings& settings, std::string_view key, const jso
   return true;
 }
 
-}  // namespace zefa::driver::cover
+}  // namespace zefa::rules

@@ -17,7 +17,7 @@
 #include "error.hpp"
 #include "json.hpp"
 
-namespace zefa::driver::overrides {
+namespace zefa::rules::overrides {
 
 using json::Value;
 using Check = Status<std::string>;
@@ -49,15 +49,9 @@ Check validate_converter(const Value& converter, bool strict);
 // `actions` false forbids "emit", "timer" and "send".
 Check validate_program(const Value& program, const Value& props, int depth, bool strict, bool actions);
 
-// Whether a value suits a property definition (read only; never fails):
-// "text" takes a string, "binary" a boolean, "number" any number, "select" a
-// value strictly equal (1 and 1.0 differ) to an element of its "options"
-// array. Any other or missing type fits nothing.
-bool value_fits(const Value& value, const Value& definition) noexcept;
-
 // Null passes; a non-object fails "must be object"; an object fails
 // "unknown key {}" with its first key (in order) not in `allowed`.
 Check unknown(const Value& value, std::span<const std::string_view> allowed);
 Check unknown(const Value& value, std::initializer_list<std::string_view> allowed);
 
-}  // namespace zefa::driver::overrides
+}  // namespace zefa::rules::overrides

@@ -10,10 +10,10 @@
 #include <string>
 #include <string_view>
 
-#include "adapter/codecs.hpp"
+#include "data/codecs.hpp"
 #include "json.hpp"
 
-namespace zefa::adapter {
+namespace zefa::data {
 
 // Single use: open and close containers in pairs, name every member with
 // `key` before its value, then `finish`. Member names passed to `key` must
@@ -127,4 +127,4 @@ class TextForm {
   size_t depth_ = 0;
 };
 
-}  // namespace zefa::adapter
+}  // namespace zefa::data

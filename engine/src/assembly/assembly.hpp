@@ -24,4 +24,10 @@ using json::Value;
 //   other floats stay. Integers are kept exactly as they are.
 Value il_value(Value value, const Value& definition);
 
+// Whether a value suits a property definition (read only; never fails):
+// "text" takes a string, "binary" a boolean, "number" any number, "select" a
+// value strictly equal (1 and 1.0 differ) to an element of its "options"
+// array. Any other or missing type fits nothing.
+bool value_fits(const Value& value, const Value& definition) noexcept;
+
 }  // namespace zefa::assembly

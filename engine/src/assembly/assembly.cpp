@@ -1,8 +1,8 @@
-#include "assembly.hpp"
+#include "assembly/assembly.hpp"
 
 #include <algorithm>
 
-#include "data.hpp"
+#include "data/data.hpp"
 
 namespace zefa::assembly {
 
@@ -21,6 +21,16 @@ Value il_value(Value value, const Value& definition) {
   // round those beyond 2^53.
   if (!value.is_f64()) return value;
   return data::number(value.as_f64());
+}
+
+bool value_fits(const Value& value, const Value& definition) noexcept {
+  const std::string_view type = definition["type"].str();
+  if (type == "text") return value.is_string();
+  if (type == "binary") return value.is_bool();
+  if (type == "number") return value.is_number();
+  if (type != "select") return false;
+  const json::Array& options = definition["options"].arr();
+  return std::ranges::find(options, value) != options.end();
 }
 
 }  // namespace zefa::assembly

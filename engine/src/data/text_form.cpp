@@ -1,4 +1,4 @@
-#include "adapter/text_form.hpp"
+#include "data/text_form.hpp"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace zefa::adapter {
+namespace zefa::data {
 
 // Integers at or beyond this magnitude are emitted as floats, as
 // `data::number` does for computed values.
@@ -92,4 +92,4 @@ void TextForm::value(const Value& v) {
   }
 }
 
-}  // namespace zefa::adapter
+}  // namespace zefa::data

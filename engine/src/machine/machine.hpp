@@ -73,7 +73,7 @@ class Machine {
   // with the starting budgets, no function table and 10,000 statements.
   // Emitted values are normalised against their definitions in "props"
   // (assembly::il_value) and, unless null, must fit them
-  // (driver::overrides::value_fits). On success the state becomes the
+  // (assembly::value_fits). On success the state becomes the
   // program's "state" and the effects are returned; on failure the machine
   // is unchanged and the error (plain-message kind) is returned, with
   // "converter emits undeclared property {}" and "converter value does not
