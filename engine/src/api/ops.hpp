@@ -1,23 +1,90 @@
-// The operations of each table (internal to the api module).
+// The operations: one table of rows {name, class, handler}.
+//
+// api::request looks the request's "op" up in the table once, does what the
+// row's class needs before any of its operations runs, and calls the handler:
+//   Plain  nothing; the handler reads the request alone;
+//   Ruled  the rule pack is resolved first (inline "rules" or an installed
+//          "rules_id"); a failure there is the reply;
+//   Live   the driver named by "handle" is looked up first.
+//
+// Adding an operation touches one row (the table in request.cpp) and one
+// handler (declared below with its class, defined in plain.cpp, ruled.cpp or
+// live.cpp). An operation whose subsystem is not in this build points its
+// row at `not_served`, or ends its handler with it after reading the members
+// it checks first.
 #pragma once
 
-#include "api/request.hpp"
+#include <string>
+#include <string_view>
+
+#include "api/registry.hpp"
+#include "error.hpp"
+#include "json.hpp"
 
 namespace zefa::api {
 
-std::string_view op_name(Op op) noexcept;
+enum class OpClass { Plain, Ruled, Live };
 
-// Operations that need nothing but the request.
-Result<json::Value> plain(const json::Value& req, Op op);
-// Operations that need a rule pack: resolves the pack, then runs.
-Result<json::Value> ruled(const json::Value& req, Op op);
-// Operations on a live driver named by "handle".
-Result<json::Value> live(const json::Value& req, Op op);
+// The pack a Ruled request runs with: the request's own "rules" (validated
+// for this request only) or a shared reference to an installed pack.
+struct Rules {
+  const json::Value* pack = nullptr;
+  std::string fingerprint;
+  PackRef installed;
+};
 
-// An operation whose subsystem is not part of this build yet: recognised,
-// answered, never left hanging.
-inline Failure<EngineError> not_served(Op op) {
-  return fail(ErrorKind::Unsupported, std::string(op_name(op)) + " is not available in this build");
-}
+// What a handler receives: the request, its operation's name, and what the
+// class resolved (null for the other classes).
+struct Call {
+  const json::Value& req;
+  std::string_view op;
+  const Rules* rules = nullptr;  // Ruled
+  Opened* driver = nullptr;      // Live
+};
+
+using Handler = Result<json::Value> (*)(const Call&);
+
+struct Operation {
+  std::string_view name;
+  OpClass cls;
+  Handler run;
+};
+
+// The row named by an "op" value: a name string, or a one-member object whose
+// key is the name and whose value is null. Null when no row has the name.
+const Operation* find_operation(const json::Value& op) noexcept;
+
+// The Ruled class's first step.
+Result<Rules> resolve(const json::Value& req);
+
+namespace ops {
+
+// Recognised, answered "unsupported: {op} is not available in this build",
+// never left hanging.
+Result<json::Value> not_served(const Call& c);
+
+// Plain
+Result<json::Value> merge_rules(const Call& c);
+Result<json::Value> install_rules(const Call& c);
+Result<json::Value> remove_rules(const Call& c);
+Result<json::Value> merge(const Call& c);
+Result<json::Value> status_quirk(const Call& c);
+Result<json::Value> adapter_write(const Call& c);
+Result<json::Value> strategy_write(const Call& c);
+
+// Ruled
+Result<json::Value> create(const Call& c);
+Result<json::Value> unused(const Call& c);
+Result<json::Value> quirk_schema(const Call& c);
+Result<json::Value> device_info(const Call& c);
+Result<json::Value> adapter_create(const Call& c);
+Result<json::Value> adapter_read(const Call& c);
+Result<json::Value> strategy_read(const Call& c);
+Result<json::Value> open(const Call& c);
+
+// Live
+Result<json::Value> close(const Call& c);
+
+}  // namespace ops
 
 }  // namespace zefa::api
