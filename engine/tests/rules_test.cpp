@@ -44,6 +44,29 @@ TEST(RulesPatch, Cases) {
   }
 }
 
+// The embedded schema is the library's own text: it parses to an object and
+// every "$ref" in it resolves, so validation never meets a broken schema.
+TEST(RulesSchema, EmbeddedSchemaIsSound) {
+  const Value& schema = rules::schema::SCHEMA();
+  ASSERT_TRUE(schema.is_object());
+  std::vector<const Value*> todo{&schema};
+  while (!todo.empty()) {
+    const Value* v = todo.back();
+    todo.pop_back();
+    if (v->is_array())
+      for (const Value& e : v->arr()) todo.push_back(&e);
+    if (!v->is_object()) continue;
+    for (const json::Member& m : v->obj()) {
+      if (m.name() == "$ref" && m.value.is_string()) {
+        std::string_view ref = m.value.str();
+        ref.remove_prefix(std::min(ref.find_first_not_of('#'), ref.size()));
+        EXPECT_NE(schema.pointer(ref), nullptr) << m.value.str();
+      }
+      todo.push_back(&m.value);
+    }
+  }
+}
+
 TEST(RulesSchemaConcurrency, FirstUseFromManyThreadsSeesOneSchema) {
   std::vector<const void*> seen(8);
   std::vector<std::thread> threads;

@@ -20,9 +20,7 @@ Result<std::string_view> rules_id(const json::Value& req) {
 }  // namespace
 
 Result<json::Value> merge_rules(const Call& c) {
-  auto composed = rules::compose(c.req);
-  if (!composed.ok()) return fail(ErrorKind::Rules, std::move(composed).error());
-  return std::move(composed).value();
+  return with_kind(ErrorKind::Rules, rules::compose(c.req));
 }
 
 Result<json::Value> install_rules(const Call& c) {

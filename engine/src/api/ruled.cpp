@@ -77,9 +77,8 @@ Result<json::Value> adapter_read(const Call& c) {
 }
 
 Result<json::Value> strategy_read(const Call& c) {
-  auto r = adapter::strategy_read(c.req["name"].str(), c.req["value"], c.req["config"], pack(c));
-  if (!r.ok()) return fail(ErrorKind::Engine, std::move(r).error());
-  return std::move(r).value();
+  return with_kind(ErrorKind::Engine,
+                   adapter::strategy_read(c.req["name"].str(), c.req["value"], c.req["config"], pack(c)));
 }
 
 }  // namespace ops
