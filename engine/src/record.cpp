@@ -7,7 +7,9 @@ namespace zefa::record {
 
 namespace {
 
-// Rust-style debug quoting, the form messages show found strings in.
+// A found string as messages show it: in double quotes, with the quote,
+// backslash, \n, \r, \t and NUL escaped by a backslash, other control
+// characters (C0, DEL, C1) as \u{hex}, and everything else as it is.
 void quote(std::string_view s, std::string& out) {
   static const char kHex[] = "0123456789abcdef";
   auto code = [&](unsigned c) {

@@ -1,9 +1,9 @@
 // Entity assembly: turning a device's plans into the descriptor the host sees
 // and the bindings that read and write its properties.
 //
-// For now this holds the normalisation of property values, which the state
-// machines also use for the values they publish; the assembly of descriptor
-// and bindings joins it here.
+// Here: the normalisation of property values and the check that a value
+// suits a property, which the state machines also use for the values they
+// publish.
 #pragma once
 
 #include "json.hpp"
