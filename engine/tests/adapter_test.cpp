@@ -38,7 +38,7 @@ Value shown(const zefa::Result<Value>& r) {
 
 TEST(Adapter, Calls) {
   using zefa::test::Args;
-  static const Value device = zefa::test::load("cases/adapter_device.json");
+  static const Value device = zefa::test::load("adapter_device.json");
   zefa::test::run_cases("adapter_calls.json", {
       {"strategy_read", [](const Args& a) {
          return zefa::test::outcome(adapter::strategy_read(a[0].str(), a[1], a[2], a[3]), [](const Value& v) { return v; });
