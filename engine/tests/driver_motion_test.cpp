@@ -18,17 +18,7 @@ using driver::cover::TimerAction;
 using json::Value;
 using test::Args;
 
-Motion motion(const Value& v) {
-  auto r = record::read<Motion>(v);
-  EXPECT_TRUE(r.ok()) << v.dump() << (r.ok() ? "" : r.error());
-  return r.ok() ? r.value() : Motion{};
-}
-
-Value written(const Motion& m) {
-  const Value form = m.serialize();
-  EXPECT_EQ(motion(form), m) << form.dump();
-  return form;
-}
+Motion motion(const Value& v) { return test::record_of<Motion>(v); }
 
 std::string_view action_name(TimerAction a) {
   switch (a) {
@@ -47,7 +37,7 @@ Value with(Value base, const Value& over) {
 
 TEST(DriverMotion, Form) {
   test::run_cases("driver_motion_form.json", {
-      {"form", [](const Args& a) { return test::outcome(record::read<Motion>(a[0]), written); }},
+      {"form", [](const Args& a) { return test::outcome(record::read<Motion>(a[0]), test::round_trip<Motion>); }},
   });
 }
 
@@ -72,7 +62,7 @@ TEST(DriverMotion, Scenarios) {
       EXPECT_EQ(u.patch.dump(), step["patch"].dump()) << where;
       EXPECT_EQ(action_name(u.action), step["action"].str()) << where;
       EXPECT_EQ(u.settle, m.settle) << where;
-      const Value form = written(m);
+      const Value form = test::round_trip(m);
       for (const json::Member& e : step["expect"].obj())
         EXPECT_EQ(form[e.name()].dump(), e.value.dump()) << where << ": " << e.name();
     }

@@ -11,10 +11,12 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "assembly/assembly.hpp"
 #include "data/role.hpp"
 #include "json.hpp"
 #include "record.hpp"
@@ -69,6 +71,17 @@ struct Cover {
 
   friend bool operator==(const Cover&, const Cover&) = default;
 };
+
+// Builds the cover of one entry of the assembly's covers list. `plans`: the
+// driver's plans; `rules`: the rule pack, whose "cover_defaults" give the
+// defaults (all field defaults when they do not read) and whose entity
+// definition of the plan's platform names the cover's roles and words in
+// its "cover" member; `device_settings`: the driver option, which makes the
+// default state source "inferred"; `block`: the device's merged override
+// block, whose part for this cover (`own`) is applied member by member, a
+// member that does not set a field being skipped. Switches start empty.
+Cover make_covers(const assembly::CoverEntry& entry, std::span<const assembly::Plan> plans, const Value& rules,
+                  bool device_settings, const Value& block);
 
 // The part of an override block that concerns one cover: the block's "cover"
 // member for an ungrouped cover, that member's member `group` for a grouped
