@@ -28,6 +28,12 @@ std::optional<MotionState> word(const Value& words, const Value& w) {
   return std::nullopt;
 }
 
+// Most updates publish nothing: one shared empty object serves them all.
+Value no_patch() {
+  static const Value empty = Value::object();
+  return empty;
+}
+
 Value patch(const std::string& prop, std::optional<MotionState> shown) {
   json::Object o;
   o.push_unique(Value(prop), shown ? Value(record::name_of(*shown)) : Value());
@@ -53,7 +59,7 @@ Motion::Update Motion::update(const Value& codes, std::span<const std::string> c
   }
   const std::optional<double> old_last = last;
   if (pos) last = pos;
-  const Update unchanged{Value::object(), TimerAction::Leave, settle};
+  const Update unchanged{no_patch(), TimerAction::Leave, settle};
 
   if (mode != StateSource::Inferred) {
     const bool by_command = in(command, changed);
@@ -127,7 +133,7 @@ Motion::Update Motion::update(const Value& codes, std::span<const std::string> c
   // A report re-arms the settle timer while the cover moves and cancels it
   // otherwise; the timer's own expiry leaves it alone.
   const bool timed = settle > 0 && !timer;
-  Update out{Value::object(), TimerAction::Leave, settle};
+  Update out{no_patch(), TimerAction::Leave, settle};
   if (timed) out.action = moving(next ? next : state) ? TimerAction::Arm : TimerAction::Cancel;
   if (!next) return out;
   state = next;
