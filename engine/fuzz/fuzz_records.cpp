@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "driver/cover.hpp"
+#include "driver/motion.hpp"
 #include "json.hpp"
 #include "protocol.hpp"
 #include "record.hpp"
@@ -37,6 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check<Input>(v);
   check<zefa::runtime::DriverOptions>(v);
   check<zefa::runtime::HostEnv>(v);
+  check<zefa::driver::cover::Cover>(v);
+  check<zefa::driver::cover::Motion>(v);
   check<std::optional<Channel>>(v);
   check<DpKind>(v);
   // The same value as held-back content: a seed of a describe input.

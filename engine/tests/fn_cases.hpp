@@ -13,6 +13,7 @@
 #include <map>
 
 #include "error.hpp"
+#include "record.hpp"
 #include "test_util.hpp"
 
 namespace zefa::test {
@@ -56,6 +57,23 @@ template <class T, class E, class Show>
 json::Value outcome(const Result<T, E>& r, Show show) {
   if (!r.ok()) return json::Value(json::Object{{"error", json::Value(std::string_view(r.error()))}});
   return show(r.value());
+}
+
+// A record the case knows to be valid; a failure to read it fails the case.
+template <class T>
+T record_of(const json::Value& v) {
+  auto r = record::read<T>(v);
+  EXPECT_TRUE(r.ok()) << v.dump() << ": " << (r.ok() ? "" : r.error());
+  return r.ok() ? std::move(r).value() : T{};
+}
+
+// A record's written form, after checking that it reads back as the same
+// record.
+template <class T>
+json::Value round_trip(const T& x) {
+  json::Value form = record::write(x);
+  EXPECT_TRUE(record_of<T>(form) == x) << form.dump();
+  return form;
 }
 
 }  // namespace zefa::test

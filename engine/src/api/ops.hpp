@@ -71,10 +71,15 @@ Result<json::Value> merge(const Call& c);
 Result<json::Value> status_quirk(const Call& c);
 Result<json::Value> adapter_write(const Call& c);
 Result<json::Value> strategy_write(const Call& c);
+Result<json::Value> check(const Call& c);
 
 // Ruled
 Result<json::Value> create(const Call& c);
 Result<json::Value> unused(const Call& c);
+Result<json::Value> classify(const Call& c);
+Result<json::Value> read(const Call& c);
+Result<json::Value> write(const Call& c);
+Result<json::Value> on_update(const Call& c);
 Result<json::Value> quirk_schema(const Call& c);
 Result<json::Value> device_info(const Call& c);
 Result<json::Value> adapter_create(const Call& c);

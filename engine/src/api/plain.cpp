@@ -4,6 +4,7 @@
 #include "api/ops.hpp"
 #include "data/data.hpp"
 #include "data/prepare.hpp"
+#include "driver/check.hpp"
 #include "record.hpp"
 #include "rules/rules.hpp"
 
@@ -70,6 +71,14 @@ Result<json::Value> adapter_write(const Call& c) {
 
 Result<json::Value> strategy_write(const Call& c) {
   return adapter::strategy_write(c.req["name"].str(), c.req["value"], c.req["config"]);
+}
+
+// A refusal is a successful reply: the host asked whether, not to do it.
+Result<json::Value> check(const Call& c) {
+  auto r = driver::check::check(c.req["descriptor"], c.req["state"], c.req["prop"].str(), c.req["value"]);
+  if (r.ok()) return json::Value(json::Object{{"accept", std::move(r).value()}});
+  const driver::check::Refusal& no = r.error();
+  return json::Value(json::Object{{"reject", json::Value(record::name_of(no.code))}, {"reason", json::Value(no.reason)}});
 }
 
 }  // namespace zefa::api::ops

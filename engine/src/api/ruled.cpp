@@ -49,10 +49,6 @@ Result<json::Value> create(const Call& c) { return options_then_unserved(c); }
 
 Result<json::Value> open(const Call& c) { return options_then_unserved(c); }
 
-Result<json::Value> unused(const Call& c) {
-  ZEFA_CHECK((record::decode<json::OrderedMap<std::string, adapter::DpEntry>>(c.req, "entries")));
-  return not_served(c);
-}
 
 Result<json::Value> quirk_schema(const Call& c) {
   json::Value device = c.req["device"];
