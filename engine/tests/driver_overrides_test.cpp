@@ -1,0 +1,50 @@
+// Override application: device preparation and descriptor patches, from the
+// case tables data/cases/driver_prepare.json and driver_patch.json.
+#include "driver/overrides.hpp"
+
+#include <gtest/gtest.h>
+
+#include "fn_cases.hpp"
+
+namespace zefa {
+namespace {
+
+using json::Value;
+using test::Args;
+namespace ov = driver::overrides;
+
+// Options as the driver reads them: missing members take their defaults.
+ov::Options options_of(const Value& v) {
+  ov::Options o;
+  if (const Value* q = v.find("use_quirks")) o.use_quirks = q->as_bool();
+  if (const Value* d = v.find("dpmap")) o.dpmap = *d;
+  if (const Value* m = v.find("overrides")) o.overrides = *m;
+  return o;
+}
+
+TEST(DriverOverrides, Prepare) {
+  test::run_cases("driver_prepare.json", {
+      {"prepare", [](const Args& a) {
+         return test::outcome(ov::prepare(a[1], options_of(a[2]), a[0]), [](const ov::Prepared& p) {
+           return Value(json::Array{p.device, p.block, p.dpmap, p.info});
+         });
+       }},
+      {"value_fits", [](const Args& a) { return Value(ov::value_fits(a[1], a[0])); }},
+  });
+}
+
+TEST(DriverOverrides, PrepareLeavesItsInputAlone) {
+  const Value device = test::J(R"({"id":"d","function":{"a":{"type":"enum","values":{"range":["1"]}}},
+                                   "status":{"a":"1"}})");
+  const std::string before = device.dump();
+  ov::Options o;
+  o.dpmap = test::J(R"({"1":"a"})");
+  o.overrides = test::J(R"({"d":{"dp":{"1":{"code":"b"}},"remap":{"b":{"alias":{"1":"x"}}},"remove":["c"]}})");
+  auto r = ov::prepare(device, o, Value::object());
+  ASSERT_TRUE(r.ok()) << r.error();
+  EXPECT_EQ(r->device["function"].dump(), R"({"b":{"type":"enum","values":{"range":["x"]}}})");
+  EXPECT_EQ(device.dump(), before);
+}
+
+}  // namespace
+}  // namespace zefa
