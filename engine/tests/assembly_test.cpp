@@ -1,5 +1,7 @@
-// Normalisation of property values against their definitions. The table is
-// data/cases/machine_il_value.json: machines apply it to what they emit.
+// Assembly of descriptors and bindings (data/cases/assembly_assemble.json),
+// normalisation of property values against their definitions (the table is
+// data/cases/machine_il_value.json: machines apply it to what they emit) and
+// the making of property names.
 #include "assembly/assembly.hpp"
 
 #include <gtest/gtest.h>
@@ -7,6 +9,9 @@
 #include <cmath>
 #include <limits>
 
+#include "data/data.hpp"
+#include "fn_cases.hpp"
+#include "record.hpp"
 #include "test_util.hpp"
 
 namespace zefa {
@@ -29,6 +34,95 @@ TEST(AssemblyIlValue, NonFiniteFloatsGiveNull) {
   EXPECT_TRUE(assembly::il_value(Value(-std::numeric_limits<double>::infinity()), number).is_null());
   EXPECT_TRUE(assembly::il_value(Value(std::nan("")), number).is_null());
   EXPECT_TRUE(assembly::il_value(Value(std::nan("")), J(R"({"type":"binary"})")).is_null());
+}
+
+// What il_value keeps of a select value still fits the definition.
+TEST(AssemblyIlValue, SelectMembersStillFit) {
+  const Value cases = test::load("cases/machine_il_value.json");
+  for (const Value& c : cases.arr()) {
+    if (c.is_string() || c["definition"]["type"].str() != "select") continue;
+    const Value out = assembly::il_value(c["value"], c["definition"]);
+    if (!out.is_null()) {
+      EXPECT_TRUE(assembly::value_fits(out, c["definition"])) << c.dump();
+    }
+  }
+}
+
+TEST(AssemblyName, Table) {
+  test::run_cases("assembly_name.json", {{"name", [](const test::Args& a) {
+                                            json::Object props;
+                                            for (const Value& k : a[1].arr()) props.insert_or_assign(k.str(), Value());
+                                            return Value(assembly::name(a[0].str(), props));
+                                          }}});
+}
+
+// Plans of a case: each given member over the file's plan template.
+std::vector<assembly::Plan> plans_of(const Value& given, const Value& base) {
+  std::vector<assembly::Plan> plans;
+  for (const Value& g : given.arr()) {
+    Value p = base;
+    data::merge(p, g);
+    auto plan = assembly::Plan::deserialize(p);
+    EXPECT_TRUE(plan.ok()) << p.dump();
+    if (plan.ok()) plans.push_back(std::move(plan).value());
+  }
+  return plans;
+}
+
+// Compact texts are compared, so member order counts everywhere: the
+// descriptor's, each property definition's, the bindings'.
+TEST(AssemblyAssemble, Cases) {
+  const Value file = test::load("cases/assembly_assemble.json");
+  for (const Value& c : file["cases"].arr()) {
+    const auto plans = plans_of(c["plans"], file["plan"]);
+    auto got = assembly::assemble(c["device"], plans, c["info"], c["allow_hazardous"].as_bool(), file["rules"]);
+    if (const Value* error = c.find("error")) {
+      EXPECT_EQ(got.ok() ? record::write(got.value()).dump() : got.error(), error->str()) << c["note"].str();
+      continue;
+    }
+    ASSERT_TRUE(got.ok()) << c["note"].str() << ": " << got.error();
+    EXPECT_EQ(record::write(got.value()).dump(), c["want"].dump()) << c["note"].str();
+    // What is written reads back as the same assembly.
+    auto back = record::read<assembly::Assembly>(record::write(got.value()));
+    ASSERT_TRUE(back.ok()) << back.error();
+    EXPECT_TRUE(back.value() == got.value()) << c["note"].str();
+  }
+}
+
+TEST(AssemblyAssemble, Reading) {
+  const Value good = J(R"({"descriptor":{},"bindings":{},"unsupported":[],"covers":[[1,"g_","g",true],[0,"",null,false]]})");
+  auto a = record::read<assembly::Assembly>(good);
+  ASSERT_TRUE(a.ok()) << a.error();
+  EXPECT_EQ(record::write(a.value()).dump(), good.dump());
+  EXPECT_EQ(record::read<assembly::Assembly>(J(R"({"descriptor":{},"bindings":{},"unsupported":[]})")).error(),
+            "missing field `covers`");
+  EXPECT_FALSE(record::read<assembly::Assembly>(J(R"({"descriptor":{},"bindings":{},"unsupported":[],"covers":[[1,"",null]]})")).ok());
+  EXPECT_FALSE(record::read<assembly::Assembly>(J(R"([{},{},[],[]])")).ok());
+}
+
+// Copies of an assembly share the descriptor until one of them changes it.
+TEST(AssemblyAssemble, DescriptorIsShared) {
+  const Value file = test::load("cases/assembly_assemble.json");
+  const Value& c = file["cases"][0];
+  auto a = assembly::assemble(c["device"], plans_of(c["plans"], file["plan"]), c["info"], false, file["rules"]);
+  ASSERT_TRUE(a.ok());
+  assembly::Assembly copy = a.value();
+  EXPECT_TRUE(copy.descriptor.same(a.value().descriptor));
+  copy.descriptor.obj_mut().insert_or_assign("label", Value("changed"));
+  EXPECT_EQ(a.value().descriptor["label"].str(), "Lamp");
+  EXPECT_FALSE(copy.descriptor.same(a.value().descriptor));
+}
+
+// Many rows of one name each take the next suffix without searching from _2
+// again.
+TEST(AssemblyAssemble, ManyRowsOfOneName) {
+  json::Array rows(20000, J(R"({"name":"x"})"));
+  Value rules(json::Object{{"entities", Value(json::Object{{"e", Value(json::Object{{"layout", Value(std::move(rows))}})}})}});
+  const Value base = test::load("cases/assembly_assemble.json")["plan"];
+  auto a = assembly::assemble(J(R"({"id":1})"), plans_of(J(R"([{"platform":"e"}])"), base), Value(), false, rules);
+  ASSERT_TRUE(a.ok()) << a.error();
+  EXPECT_EQ(a.value().bindings.size(), 20000u);
+  EXPECT_TRUE(a.value().descriptor["props"].find("x_20000"));
 }
 
 }  // namespace

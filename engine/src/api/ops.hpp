@@ -11,6 +11,9 @@ std::string_view op_name(Op op) noexcept;
 Result<json::Value> plain(const json::Value& req, Op op);
 // Operations that need a rule pack: resolves the pack, then runs.
 Result<json::Value> ruled(const json::Value& req, Op op);
+// The entity operations ("classify", "unused", "read", "write",
+// "on_update") with the request's rule pack.
+Result<json::Value> entity_op(const json::Value& req, std::string_view name, const json::Value& pack);
 // Operations on a live driver named by "handle".
 Result<json::Value> live(const json::Value& req, Op op);
 

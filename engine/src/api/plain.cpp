@@ -5,6 +5,7 @@
 #include "adapter/strategies.hpp"
 #include "data/data.hpp"
 #include "data/prepare.hpp"
+#include "driver/check.hpp"
 #include "record.hpp"
 #include "rules/rules.hpp"
 
@@ -41,6 +42,14 @@ Result<json::Value> adapter_write(const json::Value& req) {
   return json::Value(json::Array{std::move(writes), json::Value(std::move(unhandled))});
 }
 
+// A refusal is a successful reply: the host asked whether, not to do it.
+Result<json::Value> check_command(const json::Value& req) {
+  auto r = driver::check::check(req["descriptor"], req["state"], text_member(req, "prop"), req["value"]);
+  if (r.ok()) return json::Value(json::Object{{"accept", std::move(r).value()}});
+  const driver::check::Refusal& no = r.error();
+  return json::Value(json::Object{{"reject", json::Value(record::name_of(no.code))}, {"reason", json::Value(no.reason)}});
+}
+
 json::Value merge_mappings(const json::Value& req) {
   json::Value out = json::Value::object();
   for (const json::Value& m : req["mappings"].arr()) data::merge(out, m);
@@ -65,6 +74,7 @@ Result<json::Value> plain(const json::Value& req, Op op) {
     data::map_initial_status(status, req["quirk"]);
     return status;
   }
+  if (name == "check") return check_command(req);
   if (name == "adapter_write") return adapter_write(req);
   if (name == "strategy_write") return adapter::strategy_write(req["name"].str(), req["value"], req["config"]);
   if (name == "merge_rules") {

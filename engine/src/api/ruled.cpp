@@ -79,9 +79,8 @@ Result<json::Value> ruled(const json::Value& req, Op op) {
     return std::move(r).value();
   }
   if (name == "create" || name == "open") return options_then_unserved(req, op);
-  if (name == "unused") {
-    ZEFA_CHECK((record::decode<json::OrderedMap<std::string, adapter::DpEntry>>(req, "entries")));
-  }
+  if (name == "classify" || name == "unused" || name == "read" || name == "write" || name == "on_update")
+    return entity_op(req, name, pack);
   return not_served(op);
 }
 
