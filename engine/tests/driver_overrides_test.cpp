@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "fn_cases.hpp"
+#include "record.hpp"
 
 namespace zefa {
 namespace {
@@ -31,6 +34,35 @@ TEST(DriverOverrides, Prepare) {
        }},
       {"value_fits", [](const Args& a) { return Value(ov::value_fits(a[1], a[0])); }},
   });
+}
+
+// [rules, device, assembly, plans, block] -> [assembly, plans] after the
+// patch, or {"error": message}.
+Value patched(const Args& a) {
+  auto assembly = record::read<assembly::Assembly>(a[2]);
+  if (!assembly.ok()) throw std::runtime_error(assembly.error());
+  std::vector<assembly::Plan> plans;
+  for (const Value& p : a[3].arr()) plans.push_back(record::read<assembly::Plan>(p).value());
+  auto r = ov::patch_descriptor(assembly.value(), plans, a[4], a[1], a[0]);
+  if (!r.ok()) return Value(json::Object{{"error", Value(r.error())}});
+  json::Array written;
+  for (const assembly::Plan& p : plans) written.push_back(p.serialize());
+  return Value(json::Array{record::write(assembly.value()), Value(std::move(written))});
+}
+
+TEST(DriverOverrides, PatchDescriptor) { test::run_cases("driver_patch.json", {{"patch_descriptor", patched}}); }
+
+TEST(DriverOverrides, PatchLeavesASharedDescriptorAlone) {
+  const Value cases = test::load("cases/driver_patch.json");
+  const Args& given = cases[0]["given"].arr();
+  auto original = record::read<assembly::Assembly>(given[2]).value();
+  assembly::Assembly copy = original;
+  std::vector<assembly::Plan> plans;
+  const Value block = test::J(R"({"props":{"mode":{"hide":true},"temp":{"label":"X"}},"device":{"vendor":null}})");
+  ASSERT_TRUE(ov::patch_descriptor(copy, plans, block, given[1], given[0]).ok());
+  EXPECT_EQ(record::write(original).dump(), given[2].dump());
+  EXPECT_EQ(copy.descriptor["props"]["temp"]["label"].dump(), R"("X")");
+  EXPECT_EQ(copy.bindings.find("mode"), nullptr);
 }
 
 TEST(DriverOverrides, PrepareLeavesItsInputAlone) {

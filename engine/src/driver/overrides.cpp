@@ -1,5 +1,7 @@
 #include "driver/overrides.hpp"
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -199,7 +201,234 @@ void apply_remove(Value& device, Value& dpmap, const Value& block) {
   if (kept.size() != dpmap.size()) dpmap = Value(std::move(kept));
 }
 
+// The bindings by name while a block is applied. Hidden bindings are only
+// marked and dropped together by `finish`, which keeps the order of the
+// rest, so no patch scans the list.
+class BindingIndex {
+ public:
+  using Bindings = json::OrderedMap<std::string, assembly::Binding>;
+
+  explicit BindingIndex(Bindings& bindings) : bindings_(bindings) {
+    for (const auto& entry : bindings_) pos_.emplace(entry.first, pos_.size());
+    dead_.assign(bindings_.size(), false);
+  }
+
+  assembly::Binding* find(const std::string& name) {
+    auto it = pos_.find(name);
+    return it == pos_.end() ? nullptr : &(bindings_.begin() + static_cast<ptrdiff_t>(it->second))->second;
+  }
+
+  void erase(const std::string& name) {
+    auto it = pos_.find(name);
+    if (it == pos_.end()) return;
+    dead_[it->second] = true;
+    pos_.erase(it);
+  }
+
+  // Replaces the binding of that name in place, or appends it.
+  void put(const std::string& name, assembly::Binding binding) {
+    if (assembly::Binding* b = find(name)) {
+      *b = std::move(binding);
+      return;
+    }
+    pos_.emplace(name, bindings_.size());
+    dead_.push_back(false);
+    bindings_.push_unique(name, std::move(binding));
+  }
+
+  void finish() {
+    if (std::find(dead_.begin(), dead_.end(), true) == dead_.end()) return;
+    Bindings kept;
+    kept.reserve(bindings_.size());
+    size_t i = 0;
+    for (auto& entry : bindings_)
+      if (!dead_[i++]) kept.push_unique(std::move(entry.first), std::move(entry.second));
+    bindings_ = std::move(kept);
+  }
+
+ private:
+  Bindings& bindings_;
+  std::unordered_map<std::string, size_t> pos_;
+  std::vector<bool> dead_;
+};
+
+constexpr std::string_view kTexts[] = {"label", "class", "category", "unit", "series", "role"};
+
+bool is(const Value& v, std::string_view text) { return v.is_string() && v.str() == text; }
+
+// Whether `role` is one of the pack's "rw_roles", the roles that only make
+// sense on a writable property.
+bool rw_role(const Value& role, const Value& rules) {
+  const json::Array& roles = rules["rw_roles"].arr();
+  return std::find(roles.begin(), roles.end(), role) != roles.end();
+}
+
+// A patch of an existing property: changed entries, hidden, or made
+// read-only.
+Status<std::string> patch_property(json::Object& props, const std::string& name, const Value& p,
+                                   BindingIndex& bindings, const Value& rules) {
+  Value* prop = props.find(name);
+  if (!prop) return fail("props." + name + ": no such property");
+  if (data::truth(p["hide"])) {
+    props.erase(name);
+    bindings.erase(name);
+    return ok_unit;
+  }
+  json::Object& def = prop->obj_mut();
+  for (std::string_view key : kTexts) {
+    const Value* v = p.find(key);
+    if (!v) continue;
+    if (v->is_null()) {
+      def.erase(key);
+      continue;
+    }
+    if ((key == "unit" || key == "series") && !is(def["type"], "number"))
+      return fail(std::string(key) + " only applies to number");
+    def.insert_or_assign(key, *v);
+  }
+  const Value* rw = p.find("rw");
+  if (!rw || !rw->is_bool() || rw->as_bool()) return ok_unit;
+  const Value& type = def["type"];
+  if (is(type, "trigger") || is(type, "event")) return fail("trigger/event cannot be made read only");
+  def.erase("rw");
+  if (const Value* role = def.find("role"); role && rw_role(*role, rules)) def.erase("role");
+  if (assembly::Binding* b = bindings.find(name)) b->writable = false;
+  return ok_unit;
+}
+
+// The property type a datapoint of this kind offers.
+std::string_view offered_type(std::optional<protocol::DpKind> kind) {
+  if (!kind) return "text";
+  switch (*kind) {
+    case protocol::DpKind::Integer: return "number";
+    case protocol::DpKind::Boolean: return "binary";
+    case protocol::DpKind::Enum: return "select";
+    default: return "text";
+  }
+}
+
+// A property fed by one datapoint: its definition, an "override" plan of
+// its own and a datapoint binding.
+Status<std::string> new_property(json::Object& props, const std::string& name, const Value& p,
+                                 BindingIndex& bindings, std::vector<assembly::Plan>& plans, const Value& device) {
+  const std::string code = text_of(p["src"]);
+  const Value* dp = device["status_range"].find(code);
+  if (!dp) dp = device["function"].find(code);
+  if (!dp) return fail("props." + name + ".src: no dp " + code);
+  const auto kind = protocol::DpKind::parse((*dp)["type"].str());
+  const std::string_view offered = offered_type(kind);
+  const Value* given = p.find("type");
+  const std::string type = given ? text_of(*given) : std::string(offered);
+  const bool trigger = type == "trigger";
+  if (!trigger && type != "text" && type != offered) return fail("property type does not fit dp");
+
+  const bool in_function = device["function"].find(code) != nullptr;
+  bool writable = false;
+  if (trigger) {
+    if (!in_function) return fail("dp is not writable");
+  } else if (type != "text") {
+    const Value* rw = p.find("rw");
+    writable = rw ? data::truth(*rw) : in_function;
+    if (writable && !in_function) return fail("dp is not writable");
+  }
+  if (!kind) return fail("invalid dp kind");
+  data::Role role{code, *kind, data::parse((*dp)["values"]), Value()};
+
+  json::Object def;
+  def.insert_or_assign("type", Value(type));
+  def.insert_or_assign("src", Value(code));
+  if (writable) def.insert_or_assign("rw", Value(true));
+  auto given_or = [&p](std::string_view key, Value fallback) {
+    const Value* v = p.find(key);
+    return v ? *v : fallback;
+  };
+  if (type == "number") {
+    const double scale = role.scale();
+    def.insert_or_assign("min", given_or("min", data::number(role.lo() / scale)));
+    def.insert_or_assign("max", given_or("max", data::number(role.hi() / scale)));
+    def.insert_or_assign("step", given_or("step", data::number(data::n(role.spec["step"]) / scale)));
+    if (Value unit = given_or("unit", role.spec["unit"]); data::truth(unit)) def.insert_or_assign("unit", unit);
+  } else if (type == "select") {
+    const Value& options = p["options"];
+    def.insert_or_assign("options", data::truth(options) ? options : Value(role.range()));
+  }
+  for (std::string_view key : {"role", "label", "class", "category", "series"})
+    if (const Value* v = p.find(key); v && !v->is_null()) def.insert_or_assign(key, *v);
+
+  assembly::Plan plan;
+  plan.platform = "override";
+  plan.key = code;
+  plan.identity = Value::object();
+  plan.depends_on = {code};
+  plan.config = Value::object();
+  const size_t index = plans.size();
+  plans.push_back(std::move(plan));
+  props.insert_or_assign(name, Value(std::move(def)));
+  assembly::Binding binding;
+  binding.source.v = assembly::Source::Dp{index, std::move(role), trigger, p["send"]};
+  binding.writable = trigger || writable;
+  bindings.put(name, std::move(binding));
+  return ok_unit;
+}
+
+Status<std::string> patch_props(Value& descriptor, BindingIndex& bindings, std::vector<assembly::Plan>& plans,
+                                const Value& block, const Value& device, const Value& rules) {
+  for (const json::Member& m : block["props"].obj()) {
+    const std::string name(m.name());
+    if (name == "available") return fail("props.available cannot be overridden");
+    Value* props = member_mut(descriptor, "props");
+    if (!props || !props->is_object()) return fail("props." + name + ": no such property");
+    if (m.value.find("src")) {
+      ZEFA_CHECK(new_property(props->obj_mut(), name, m.value, bindings, plans, device));
+    } else {
+      ZEFA_CHECK(patch_property(props->obj_mut(), name, m.value, bindings, rules));
+    }
+  }
+  return ok_unit;
+}
+
+// Keeps the descriptor's groups that some property names; "groups" goes
+// when none is left.
+void prune_groups(Value& descriptor) {
+  const Value* groups = descriptor.find("groups");
+  if (!groups || !groups->is_object()) return;
+  std::unordered_set<std::string_view> named;
+  for (const json::Member& m : descriptor["props"].obj())
+    if (const Value& g = m.value["group"]; g.is_string()) named.insert(g.str());
+  json::Object kept;
+  for (const json::Member& m : groups->obj())
+    if (named.contains(m.name())) kept.push_unique(m.key, m.value);
+  if (kept.size() == groups->size()) return;
+  Value pruned(std::move(kept));
+  named.clear();
+  if (pruned.size() == 0) {
+    descriptor.obj_mut().erase("groups");
+  } else {
+    descriptor.obj_mut().insert_or_assign("groups", std::move(pruned));
+  }
+}
+
 }  // namespace
+
+Status<std::string> patch_descriptor(assembly::Assembly& assembly, std::vector<assembly::Plan>& plans,
+                                     const Value& block, const Value& device, const Value& rules) {
+  Value& descriptor = assembly.descriptor;
+  BindingIndex bindings(assembly.bindings);
+  auto patched = patch_props(descriptor, bindings, plans, block, device, rules);
+  bindings.finish();
+  if (!patched.ok()) return patched;
+  if (descriptor.is_object()) {
+    for (const json::Member& m : block["device"].obj()) {
+      if (m.value.is_null()) {
+        if (descriptor.find(m.name())) descriptor.obj_mut().erase(m.name());
+      } else {
+        descriptor.obj_mut().insert_or_assign(m.name(), m.value);
+      }
+    }
+  }
+  prune_groups(descriptor);
+  return ok_unit;
+}
 
 Result<Prepared, std::string> prepare(const Value& device_in, const Options& options, const Value& rules) {
   Value device = device_in;

@@ -13,8 +13,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "assembly/assembly.hpp"
+#include "assembly/plan.hpp"
 #include "error.hpp"
 #include "json.hpp"
 
@@ -49,6 +51,22 @@ struct Prepared {
 // "dp.{id}: no dp {id} to rename" for a rename of an id that neither the
 // datapoint map nor "local_strategy" knows.
 Result<Prepared, std::string> prepare(const Value& device, const Options& options, const Value& rules);
+
+// Applies the merged block's "props" and "device" members to an assembled
+// device, then drops the descriptor's groups that no property names (and
+// "groups" itself when none is left). A patch (no "src") changes, hides or
+// makes read-only an existing property and its binding; a new property
+// ("src") is made from the datapoint of that code in `device` (the prepared
+// description): its definition in the descriptor, a plan "override" appended
+// to `plans`, and a datapoint binding. The descriptor is copied before its
+// first change when other assemblies share it. Fails with the first of
+// "props.available cannot be overridden", "props.{name}: no such property",
+// "{member} only applies to number", "trigger/event cannot be made read
+// only", "props.{name}.src: no dp {code}", "property type does not fit dp",
+// "dp is not writable", "invalid dp kind"; changes made before a failure
+// stay, and the caller is expected to drop the whole construction.
+Status<std::string> patch_descriptor(assembly::Assembly& assembly, std::vector<assembly::Plan>& plans,
+                                     const Value& block, const Value& device, const Value& rules);
 
 // Whether a value suits a property definition: the one test the state
 // machines apply to what they publish (see assembly::value_fits).
