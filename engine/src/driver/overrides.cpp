@@ -256,6 +256,13 @@ constexpr std::string_view kTexts[] = {"label", "class", "category", "unit", "se
 
 bool is(const Value& v, std::string_view text) { return v.is_string() && v.str() == text; }
 
+// A member read without inserting it (an object's own operator[] would).
+const Value& member(const json::Object& o, std::string_view key) {
+  static const Value none;
+  const Value* v = o.find(key);
+  return v ? *v : none;
+}
+
 // Whether `role` is one of the pack's "rw_roles", the roles that only make
 // sense on a writable property.
 bool rw_role(const Value& role, const Value& rules) {
@@ -282,13 +289,13 @@ Status<std::string> patch_property(json::Object& props, const std::string& name,
       def.erase(key);
       continue;
     }
-    if ((key == "unit" || key == "series") && !is(def["type"], "number"))
+    if ((key == "unit" || key == "series") && !is(member(def, "type"), "number"))
       return fail(std::string(key) + " only applies to number");
     def.insert_or_assign(key, *v);
   }
   const Value* rw = p.find("rw");
   if (!rw || !rw->is_bool() || rw->as_bool()) return ok_unit;
-  const Value& type = def["type"];
+  const Value& type = member(def, "type");
   if (is(type, "trigger") || is(type, "event")) return fail("trigger/event cannot be made read only");
   def.erase("rw");
   if (const Value* role = def.find("role"); role && rw_role(*role, rules)) def.erase("role");
