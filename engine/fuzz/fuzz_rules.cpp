@@ -22,21 +22,23 @@ namespace {
 
 using zefa::json::Value;
 
+// The harness's own fixtures, which must parse.
+Value parsed(const char* text) {
+  Value v;
+  zefa::json::ParseError err;
+  if (!zefa::json::parse(text, v, err)) std::abort();
+  return v;
+}
+
 // A small complete pack: patches from the input land on a valid base.
 const Value& base_pack() {
-  static const Value pack = [] {
-    Value v;
-    zefa::json::ParseError err;
-    const char* text = R"({"version":1,"platforms":{"switch":{"table":"t","categories":{"kg":{"key":"k"}}}},
+  static const Value pack = parsed(R"({"version":1,"platforms":{"switch":{"table":"t","categories":{"kg":{"key":"k"}}}},
       "entities":{"switch":{"kind":"switch","cover":{"position":["p"],"target":"t","instruction":"i","tilt":"a","words":["w"]}}},
       "unused":{"role":"value","variants":[{"when":true,"platform":"sensor","steps":[]}]},
       "templates":{},"functions":{"f":{"params":["x"],"body":null}},"quirks":{},"units":{},"host_units":{},"maps":{},
       "features":{},"constants":{"manufacturer":"M"},"cover_defaults":{"invert_position":false,"settle":1},
       "cover_switches":{"settle":"Settle"},"motion_property":{},"strategies":["enum"],
-      "overrides":{"p":{"cover":{"settle":1,"invert_position":true}}}})";
-    if (!zefa::json::parse(text, v, err)) std::abort();
-    return v;
-  }();
+      "overrides":{"p":{"cover":{"settle":1,"invert_position":true}}}})");
   return pack;
 }
 
@@ -52,26 +54,17 @@ void composed_pack_is_sound(const zefa::Result<Value, std::string>& r) {
 
 // A device with a little of everything preparation touches.
 const Value& base_device() {
-  static const Value device = [] {
-    Value v;
-    zefa::json::ParseError err;
-    const char* text = R"({"id":"d","product_id":"p","function":{"c":{"type":"enum","values":"{\"range\":[\"a\",\"b\"]}"},
+  static const Value device = parsed(R"({"id":"d","product_id":"p","function":{"c":{"type":"enum","values":"{\"range\":[\"a\",\"b\"]}"},
       "r":{"type":"value","values":{"min":0,"max":10}}},"status_range":{"c":{"type":"Enum","values":{"range":["a"]}}},
-      "status":{"c":"a","r":1,"x":true},"local_strategy":{"7":{"status_code":"r"}}})";
-    if (!zefa::json::parse(text, v, err)) std::abort();
-    return v;
-  }();
+      "status":{"c":"a","r":1,"x":true},"local_strategy":{"7":{"status_code":"r"}}})");
   return device;
 }
 
 // The base pack with a quirk for the base device's product.
 const Value& quirk_pack() {
   static const Value pack = [] {
-    Value v;
-    zefa::json::ParseError err;
-    const char* text = R"({"p":{"meta":{"manufacturer":"Q"},"ops":[{"op":"DefineDp","dpid":"9","code":"q","type":"bool","mode":"R"},
-      {"op":"MapInitialStatus","code":"c","mapping":[["a","b"]]},{"op":"RemoveDp","dpid":"7","code":"x","when":{"status":"x"}}]}})";
-    if (!zefa::json::parse(text, v, err)) std::abort();
+    const Value v = parsed(R"({"p":{"meta":{"manufacturer":"Q"},"ops":[{"op":"DefineDp","dpid":"9","code":"q","type":"bool","mode":"R"},
+      {"op":"MapInitialStatus","code":"c","mapping":[["a","b"]]},{"op":"RemoveDp","dpid":"7","code":"x","when":{"status":"x"}}]}})");
     Value out = base_pack();
     out.obj_mut().insert_or_assign("quirks", v);
     out.obj_mut().insert_or_assign("rw_roles", Value(zefa::json::Array{Value("switch")}));
@@ -83,9 +76,7 @@ const Value& quirk_pack() {
 // An assembled device with a property of each kind, a group and a trigger.
 const zefa::assembly::Assembly& base_assembly() {
   static const zefa::assembly::Assembly assembly = [] {
-    Value v;
-    zefa::json::ParseError err;
-    const char* text = R"({"descriptor":{"il":0,"id":"d","source":"zefa","props":{
+    const Value v = parsed(R"({"descriptor":{"il":0,"id":"d","source":"zefa","props":{
       "available":{"type":"binary","role":"available"},"power":{"type":"binary","rw":true,"role":"switch","src":"c"},
       "mode":{"type":"select","options":["a","b"],"rw":true,"src":"c"},"level":{"type":"number","unit":"%","src":"r"},
       "fan":{"type":"number","group":"fan","src":"r"},"go":{"type":"trigger","src":"c"}},
@@ -95,8 +86,7 @@ const zefa::assembly::Assembly& base_assembly() {
       "level":{"source":{"kind":"motion"},"writable":false,"total":0.0,"last_ts":null},
       "fan":{"source":{"kind":"layout","plan":0,"row":1},"writable":false,"total":2.5,"last_ts":3},
       "go":{"source":{"kind":"layout","plan":0,"row":2},"writable":true,"total":0.0,"last_ts":null}},
-      "unsupported":[],"covers":[]})";
-    if (!zefa::json::parse(text, v, err)) std::abort();
+      "unsupported":[],"covers":[]})");
     auto a = zefa::record::read<zefa::assembly::Assembly>(v);
     if (!a.ok()) std::abort();
     return a.value();
@@ -107,6 +97,7 @@ const zefa::assembly::Assembly& base_assembly() {
 // Any block is applied without fault; a block that passes the checks keeps
 // the descriptor whole (an unchecked one may name "props" a device entry).
 void patch_is_sound(const Value& block, const Value& device, const Value& rules) {
+  static const std::string base_text = zefa::record::write(base_assembly()).dump();
   zefa::assembly::Assembly assembly = base_assembly();
   std::vector<zefa::assembly::Plan> plans(1);
   auto r = zefa::driver::overrides::patch_descriptor(assembly, plans, block, device, rules);
@@ -125,7 +116,6 @@ void patch_is_sound(const Value& block, const Value& device, const Value& rules)
   }
   auto back = zefa::record::read<zefa::assembly::Assembly>(zefa::record::write(assembly));
   if (!back.ok() || !(back.value() == assembly)) std::abort();
-  static const std::string base_text = zefa::record::write(base_assembly()).dump();
   if (zefa::record::write(base_assembly()).dump() != base_text) std::abort();
 }
 
