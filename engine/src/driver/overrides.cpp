@@ -209,7 +209,8 @@ class BindingIndex {
   using Bindings = json::OrderedMap<std::string, assembly::Binding>;
 
   explicit BindingIndex(Bindings& bindings) : bindings_(bindings) {
-    for (const auto& entry : bindings_) pos_.emplace(entry.first, pos_.size());
+    size_t i = 0;
+    for (const auto& entry : bindings_) pos_.emplace(entry.first, i++);
     dead_.assign(bindings_.size(), false);
   }
 
