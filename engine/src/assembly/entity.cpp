@@ -2,11 +2,11 @@
 // make plans.
 #include "assembly/entity.hpp"
 
-#include <cstdio>
 #include <unordered_set>
 
 #include "data/data.hpp"
 #include "data/prepare.hpp"
+#include "record.hpp"
 
 namespace zefa::assembly {
 
@@ -19,26 +19,7 @@ std::string quoted_list(std::span<const std::string> items) {
   std::string out = "[";
   for (size_t i = 0; i < items.size(); ++i) {
     if (i) out += ", ";
-    out += '"';
-    for (unsigned char c : items[i]) {
-      switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\0': out += "\\0"; break;
-        default:
-          if (c < 0x20 || c == 0x7f) {
-            char buf[12];
-            std::snprintf(buf, sizeof buf, "\\u{%x}", c);
-            out += buf;
-          } else {
-            out += static_cast<char>(c);
-          }
-      }
-    }
-    out += '"';
+    record::quote(items[i], out);
   }
   return out + "]";
 }
@@ -220,9 +201,9 @@ Status<> spend(Tries& tries, uint64_t units) {
 // to the descriptor's tries as well.
 Result<bool> build_run(const Value& program, Scope& scope, Build& build, Tries& tries) {
   uint64_t budget = kStatements;
-  Result<bool> r = expr::run(program, scope, build, budget, 0);
+  ZEFA_TRY(bool stopped, expr::run(program, scope, build, budget, 0));
   ZEFA_CHECK(spend(tries, kStatements - budget));
-  return r;
+  return stopped;
 }
 
 Result<std::optional<Plan>> group(const Entity& entity, const Value& v, Scope& scope, const Value& device,
