@@ -28,11 +28,7 @@ const std::string& pack() {
 }
 
 void ensure_installed() {
-  static const bool once = [] {
-    std::string req = R"({"op":"install_rules","rules_id":"bench","rules":)" + pack() + "}";
-    zefa_engine_free(zefa_engine_eval(req.c_str()));
-    return true;
-  }();
+  static const bool once = (zefa::bench::install("bench", pack()), true);
   (void)once;
 }
 

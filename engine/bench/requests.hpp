@@ -11,6 +11,12 @@
 
 namespace zefa::bench {
 
+// Installs a rule pack (compact JSON text) under an id.
+inline void install(const std::string& id, const std::string& pack) {
+  const std::string req = R"({"op":"install_rules","rules_id":")" + id + R"(","rules":)" + pack + "}";
+  zefa_engine_free(zefa_engine_eval(req.c_str()));
+}
+
 inline void run_request(benchmark::State& st, const std::string& req) {
   for (auto _ : st) {
     char* reply = zefa_engine_eval(req.c_str());
