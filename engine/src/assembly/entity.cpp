@@ -44,6 +44,14 @@ Result<bool> role_statement(Build& build, const Value& st, Scope& scope) {
   return required && required->is_bool() && required->as_bool();
 }
 
+// An assignment to a plan variable whose result stays within the depth a
+// plan may have.
+expr::Done assign_bounded(Scope& scope, std::span<const std::string> path, Value value) {
+  if (path.size() - 1 + static_cast<size_t>(value.depth()) > static_cast<size_t>(entity::kPlanValueDepth))
+    return fail(expr::limits::kNestingLimit);
+  return scope.assign(path, std::move(value));
+}
+
 Result<bool> set_statement(const Value& st, Scope& scope) {
   const Value& where = st["set"];
   std::vector<std::string> path = where.is_string() ? expr::split_path(where.str()) : data::codes(where);
@@ -56,12 +64,12 @@ Result<bool> set_statement(const Value& st, Scope& scope) {
     path.emplace_back();
     for (const json::Member& m : members.obj()) {
       path.back().assign(m.name());
-      ZEFA_CHECK(scope.assign(path, m.value));
+      ZEFA_CHECK(assign_bounded(scope, path, m.value));
     }
     return false;
   }
   ZEFA_TRY(Value v, scope.eval(st["value"]));
-  ZEFA_CHECK(scope.assign(path, std::move(v)));
+  ZEFA_CHECK(assign_bounded(scope, path, std::move(v)));
   return false;
 }
 
