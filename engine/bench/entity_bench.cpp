@@ -8,6 +8,7 @@
 
 #include "assembly/entity.hpp"
 #include "json.hpp"
+#include "requests.hpp"
 #include "zefa_engine.h"
 
 namespace {
@@ -71,11 +72,7 @@ const std::string& pack() {
 }
 
 void ensure_installed() {
-  static const bool once = [] {
-    std::string req = R"({"op":"install_rules","rules_id":"entity_bench","rules":)" + pack() + "}";
-    zefa_engine_free(zefa_engine_eval(req.c_str()));
-    return true;
-  }();
+  static const bool once = (zefa::bench::install("entity_bench", pack()), true);
   (void)once;
 }
 
@@ -95,27 +92,12 @@ std::string read_request() {
 
 void run(benchmark::State& st, const std::string& req) {
   ensure_installed();
-  for (auto _ : st) {
-    char* reply = zefa_engine_eval(req.c_str());
-    benchmark::DoNotOptimize(reply);
-    zefa_engine_free(reply);
-  }
-  st.SetItemsProcessed(st.iterations());
+  zefa::bench::run_request(st, req);
 }
 
-// The floor: parse the request text and write a reply of the same shape.
 void bare(benchmark::State& st, const std::string& req) {
   ensure_installed();
-  char* r = zefa_engine_eval(req.c_str());
-  const Value reply = parsed(r);
-  zefa_engine_free(r);
-  for (auto _ : st) {
-    Value v = parsed(req);
-    std::string out = reply.dump();
-    benchmark::DoNotOptimize(v);
-    benchmark::DoNotOptimize(out);
-  }
-  st.SetItemsProcessed(st.iterations());
+  zefa::bench::bare_request(st, req);
 }
 
 void BM_EntityReadById(benchmark::State& st) { run(st, read_request()); }
