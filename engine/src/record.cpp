@@ -5,11 +5,6 @@
 
 namespace zefa::record {
 
-namespace {
-
-// A found string as messages show it: in double quotes, with the quote,
-// backslash, \n, \r, \t and NUL escaped by a backslash, other control
-// characters (C0, DEL, C1) as \u{hex}, and everything else as it is.
 void quote(std::string_view s, std::string& out) {
   static const char kHex[] = "0123456789abcdef";
   auto code = [&](unsigned c) {
@@ -41,6 +36,8 @@ void quote(std::string_view s, std::string& out) {
   }
   out += '"';
 }
+
+namespace {
 
 // `a`; `a` or `b`; one of `a`, `b`, `c`.
 void list_names(const std::string_view* names, size_t count, std::string& out) {

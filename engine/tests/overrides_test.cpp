@@ -3,13 +3,13 @@
 // schema wants object blocks; a device's merged block is strict) runs from
 // data/cases/overrides_checks.json, against the pack overrides_base.json.
 #include "rules/overrides.hpp"
-#include "assembly/assembly.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "assembly/assembly.hpp"
 #include "fn_cases.hpp"
 
 namespace zefa {
