@@ -48,9 +48,27 @@ struct DpEntry {
   friend bool operator==(const DpEntry&, const DpEntry&) = default;
 };
 
+// Datapoint id -> how it is converted, in insertion order.
+using Entries = record::OrderedMap<std::string, DpEntry>;
+
+// The entries of an adapter by datapoint code: the first entry, in order,
+// holding each code. Built in one pass over the entries (small adapters are
+// scanned instead), so matching many commands costs linear time. The entries
+// must outlive the index and stay unchanged.
+class CodeIndex {
+ public:
+  explicit CodeIndex(const Entries& entries);
+  // The first entry with this code (id and entry), or nullptr.
+  const Entries::Entry* find(std::string_view code) const;
+
+ private:
+  const Entries& entries_;
+  record::OrderedMap<std::string_view, size_t> first_;  // empty when scanned
+};
+
 struct Adapter {
   // Datapoint id -> how it is converted, in insertion order.
-  json::OrderedMap<std::string, DpEntry> entries;
+  Entries entries;
   // Datapoint code -> the allowed values of an Enum datapoint ("range").
   Value enum_ranges = Value::object();
   // Datapoint id -> a strategy the rule pack does not list (decoded by

@@ -23,15 +23,9 @@ Result<std::string_view> rules_id(const json::Value& req) {
 Result<json::Value> adapter_write(const json::Value& req) {
   ZEFA_TRY(adapter::Adapter a, record::decode<adapter::Adapter>(req, "adapter"));
   json::Array handled, unhandled;
+  const adapter::CodeIndex by_code(a.entries);
   for (const json::Value& cmd : req["commands"].arr()) {
-    std::string_view code = cmd["code"].str();
-    bool known = false;
-    for (const auto& [id, entry] : a.entries)
-      if (entry.code == code) {
-        known = true;
-        break;
-      }
-    if (known) handled.push_back(cmd);
+    if (by_code.find(cmd["code"].str())) handled.push_back(cmd);
     else unhandled.push_back(cmd["code"]);
   }
   json::Value writes = json::Value::object();

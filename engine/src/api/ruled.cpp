@@ -80,7 +80,7 @@ Result<json::Value> ruled(const json::Value& req, Op op) {
   }
   if (name == "create" || name == "open") return options_then_unserved(req, op);
   if (name == "unused") {
-    ZEFA_CHECK((record::decode<json::OrderedMap<std::string, adapter::DpEntry>>(req, "entries")));
+    ZEFA_CHECK((record::decode<adapter::Entries>(req, "entries")));
   }
   return not_served(op);
 }
