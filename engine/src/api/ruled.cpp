@@ -13,24 +13,23 @@ namespace zefa::api {
 namespace {
 
 // The pack a request runs with: the request's own "rules" (validated for
-// this request only) or a shared reference to an installed pack.
+// this request only) or an installed pack, borrowed from the registry's
+// lookup for the length of the request. Its fingerprint is computed only by
+// the operations that read it.
 struct Rules {
   const json::Value* pack = nullptr;
-  std::string fingerprint;
-  PackRef installed;
 };
 
 Result<Rules> resolve(const json::Value& req) {
   const json::Value& inline_rules = req["rules"];
   if (!inline_rules.is_null()) {
-    ZEFA_TRY(std::string fp, runtime::validated(inline_rules));
-    return Rules{&inline_rules, std::move(fp), nullptr};
+    ZEFA_CHECK(runtime::validated(inline_rules));
+    return Rules{&inline_rules};
   }
-  ZEFA_TRY(PackRef ref, installed(req["rules_id"].str()));
-  if (!ref) return fail(ErrorKind::Rules, "rules are required or rules_id is not registered");
-  return Rules{&ref->rules, ref->fingerprint, ref};
+  ZEFA_TRY(const PackRef* ref, lookup(req["rules_id"].str()));
+  if (!*ref) return fail(ErrorKind::Rules, "rules are required or rules_id is not registered");
+  return Rules{&(*ref)->rules};
 }
-
 
 // The quirk for a request: its own "quirk" when given, else the pack's quirk
 // for the device's product id.
