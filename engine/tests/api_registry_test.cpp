@@ -133,9 +133,12 @@ TEST(RuleRegistryConcurrency, LookupsBesideChangesOfOneId) {
   };
   for (int round = 0; round < 200; ++round) {
     const Value& v = round % 2 ? b : a;
+    const long seen = found.load();
     expect(R"({"ok":true,"value":true})", install_request("swap", v.dump()));
     auto mine = zefa::api::lookup("swap");
     if (!mine.ok() || !*mine.value() || !((*mine.value())->rules == v)) ++wrong;
+    // Readers get a chance to meet this pack, however they are scheduled.
+    for (int k = 0; k < 1000 && found.load() == seen; ++k) std::this_thread::yield();
     expect(R"({"ok":false,"error":"rule id already registered with different content"})",
            install_request("swap", (round % 2 ? a : b).dump()));
     expect(R"({"ok":true,"value":true})", R"({"op":"remove_rules","rules_id":"swap"})");

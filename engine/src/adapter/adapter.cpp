@@ -170,26 +170,34 @@ Value Adapter::read(const Value& dps, const Value& rules) const {
 
 CodeIndex::CodeIndex(const Entries& entries) : entries_(entries) {
   if (entries.size() <= Entries::kIndexFrom) return;
-  first_.reserve(entries.size());
+  first_.reset(entries.size());
+  const uint64_t seed = json::hash_seed();
   for (size_t i = 0; i < entries.size(); ++i) {
     std::string_view code = entries.at(i).second.code;
-    if (!first_.contains(code)) first_.push_unique(code, i);
+    const uint64_t h = json::hash_bytes(code, seed);
+    // Only the first entry of a code is indexed, so a hit is the first one.
+    if (first_.find(h, [&](size_t j) { return entries.at(j).second.code == code; }) == first_.npos) first_.put(h, i);
   }
 }
 
 const Entries::Entry* CodeIndex::find(std::string_view code) const {
-  if (entries_.size() <= Entries::kIndexFrom) {
+  if (first_.empty()) {
     for (const Entries::Entry& e : entries_)
       if (e.second.code == code) return &e;
     return nullptr;
   }
-  const size_t* at = first_.find(code);
-  return at ? &entries_.at(*at) : nullptr;
+  size_t at = first_.find(json::hash_bytes(code, json::hash_seed()),
+                          [&](size_t j) { return entries_.at(j).second.code == code; });
+  return at == first_.npos ? nullptr : &entries_.at(at);
 }
 
 Result<Value> Adapter::write(std::span<const Value> commands) const {
   if (commands.empty()) return fail(ErrorKind::Unsupported, "no dp for command");
-  const CodeIndex by_code(entries);
+  return write(commands, CodeIndex(entries));
+}
+
+Result<Value> Adapter::write(std::span<const Value> commands, const CodeIndex& by_code) const {
+  if (commands.empty()) return fail(ErrorKind::Unsupported, "no dp for command");
   AliasWords aliases;
   json::Object out;
   for (const Value& command : commands) {

@@ -63,7 +63,7 @@ class CodeIndex {
 
  private:
   const Entries& entries_;
-  record::OrderedMap<std::string_view, size_t> first_;  // empty when scanned
+  record::detail::PositionIndex first_;  // empty when scanned
 };
 
 struct Adapter {
@@ -105,6 +105,8 @@ struct Adapter {
   // "no dp for {code}" for a code without an entry; a strategy's error is
   // returned unchanged. Nothing is returned on failure.
   Result<Value> write(std::span<const Value> commands) const;
+  // The same with the index of this adapter's entries already built.
+  Result<Value> write(std::span<const Value> commands, const CodeIndex& by_code) const;
 
   // `value` turned over when `code` is marked inverted: a number mirrored in
   // its recorded bounds (unchanged without bounds), a boolean negated; any

@@ -30,7 +30,7 @@ Result<json::Value> adapter_write(const json::Value& req) {
   }
   json::Value writes = json::Value::object();
   if (!handled.empty()) {
-    ZEFA_TRY(writes, a.write(handled));
+    ZEFA_TRY(writes, a.write(handled, by_code));
   }
   return json::Value(json::Array{std::move(writes), json::Value(std::move(unhandled))});
 }
