@@ -8,45 +8,19 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
-#include "json.hpp"
-#include "zefa_engine.h"
+#include "bench_util.hpp"
 
 namespace {
 
 using zefa::json::Value;
-
-Value parse(const std::string& text) {
-  Value v;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(text, v, err)) throw std::runtime_error(err.to_string());
-  return v;
-}
-
-std::string eval(const std::string& req) {
-  char* r = zefa_engine_eval(req.c_str());
-  std::string out(r);
-  zefa_engine_free(r);
-  return out;
-}
-
-std::string file_text(const char* name) {
-  std::ifstream in(std::string(ZEFA_TEST_DATA) + "/" + name);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return parse(s.str()).dump();
-}
+using zefa::bench::eval;
+using zefa::bench::parse;
 
 void ensure_installed() {
-  static const bool once = [] {
-    std::string reply = eval(R"({"op":"install_rules","rules_id":"scaling","rules":)" + file_text("rules_full.json") + "}");
-    if (reply != R"({"ok":true,"value":true})") throw std::runtime_error(reply);
-    return true;
-  }();
+  static const bool once = (zefa::bench::install("scaling", zefa::bench::data_text("rules_full.json")), true);
   (void)once;
 }
 
@@ -97,7 +71,7 @@ std::string merge_request(size_t n, bool tolerant) {
     layers += (i ? "," : "") + (R"({"source":"l)" + std::to_string(i) + R"(","rules":{"maps":{"m)" +
                                 std::to_string(i) + R"(":{"on":"1","off":"0"}}}})");
   return R"({"op":"merge_rules","tolerant":)" + std::string(tolerant ? "true" : "false") +
-         R"(,"base":)" + file_text("rules_full.json") + R"(,"layers":[)" + layers + "]}";
+         R"(,"base":)" + zefa::bench::data_text("rules_full.json") + R"(,"layers":[)" + layers + "]}";
 }
 
 using Builder = std::string (*)(size_t);
