@@ -127,7 +127,7 @@ std::string invalid_length(size_t length, std::string_view expected) {
   return std::string("invalid length ").append(std::to_string(length)).append(", expected ").append(expected);
 }
 
-void detail::PositionIndex::reset(size_t count) {
+void PositionIndex::reset(size_t count) {
   size_t size = 32;
   while (size < 2 * count) size *= 2;
   slots_.assign(size, 0);

@@ -100,16 +100,17 @@ namespace zefa::record {
 // ---------------------------------------------------------------------------
 // Ordered maps
 
-namespace detail {
-
-// Positions in an ordered sequence found by key hash: open addressing with
-// linear probing, each slot holding a position + 1 (0 is empty), never more
-// than half full.
+// Positions in a sequence found by the hash of their key, the sequence
+// keeping the keys: open addressing with linear probing, each slot holding a
+// position + 1 (0 is empty), never more than half full. The index behind
+// OrderedMap, and behind lists indexed by a key of their own (the codes of
+// adapter entries, JSON values).
 class PositionIndex {
  public:
   static constexpr size_t npos = static_cast<size_t>(-1);
+  // No table yet: find answers npos, put needs a reset first.
   bool empty() const noexcept { return slots_.empty(); }
-  // Whether one more position still keeps the table at most half full.
+  // Whether `count` positions keep the table at most half full.
   bool room_for(size_t count) const noexcept { return count * 2 <= slots_.size(); }
   // An empty table with room for `count` positions.
   void reset(size_t count);
@@ -122,6 +123,7 @@ class PositionIndex {
   // The first position on the hash's probe path that `is_key` accepts.
   template <class IsKey>
   size_t find(uint64_t hash, IsKey&& is_key) const {
+    if (slots_.empty()) return npos;
     for (size_t i = hash & mask_; slots_[i] != 0; i = (i + 1) & mask_)
       if (is_key(slots_[i] - 1)) return slots_[i] - 1;
     return npos;
@@ -131,8 +133,6 @@ class PositionIndex {
   std::vector<uint32_t> slots_;
   size_t mask_ = 0;
 };
-
-}  // namespace detail
 
 // An ordered map for the system's own records: insertion order, a value
 // assigned to an existing key keeps its place, removal keeps the order of
@@ -164,7 +164,7 @@ class OrderedMap {
       return items_.size();
     }
     size_t at = index_.find(hash(k), [&](size_t i) { return items_[i].first == k; });
-    return at == detail::PositionIndex::npos ? items_.size() : at;
+    return at == PositionIndex::npos ? items_.size() : at;
   }
   template <class Q>
   const V* find(const Q& k) const noexcept {
@@ -245,7 +245,7 @@ class OrderedMap {
   }
 
   std::vector<Entry> items_;
-  detail::PositionIndex index_;
+  PositionIndex index_;
 };
 
 // ---------------------------------------------------------------------------

@@ -63,7 +63,7 @@ class CodeIndex {
 
  private:
   const Entries& entries_;
-  record::detail::PositionIndex first_;  // empty when scanned
+  record::PositionIndex first_;  // empty when scanned
 };
 
 struct Adapter {

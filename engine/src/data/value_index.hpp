@@ -24,7 +24,7 @@ uint64_t value_hash(const Value& v, uint64_t seed) noexcept;
 // and stay unchanged.
 class ValueIndex {
  public:
-  static constexpr size_t npos = record::detail::PositionIndex::npos;
+  static constexpr size_t npos = record::PositionIndex::npos;
 
   explicit ValueIndex(const json::Array& items);
   explicit ValueIndex(const json::Object& members);
@@ -37,7 +37,7 @@ class ValueIndex {
   void build();
 
   std::vector<const Value*> items_;
-  record::detail::PositionIndex index_;  // empty for short lists
+  record::PositionIndex index_;  // empty for short lists
 };
 
 }  // namespace zefa::data
