@@ -20,11 +20,11 @@ struct IdHash {
   size_t operator()(std::string_view id) const noexcept { return json::hash_bytes(id, json::hash_seed()); }
 };
 
-// The installed packs. Changes (with the broken mark checked first) hold
-// the mutex exclusively; lookups that miss their thread's cache hold it
-// shared. A change adds 2 to `state` before it lets the mutex go. `state` counts the changes in steps
-// of two and carries the broken mark in its lowest bit: a lookup that hits
-// its cache reads only this word, which changes only with the registry.
+// The installed packs. A change (install, remove) holds the mutex
+// exclusively and adds 2 to `state` before letting it go; a lookup that
+// misses its thread's cache holds it shared. The lowest bit of `state` is the
+// broken mark, so a lookup that hits its cache reads only this one word,
+// which is written only when the registry changes.
 struct Packs {
   std::shared_mutex mutex;
   std::unordered_map<std::string, PackRef, IdHash, std::equal_to<>> by_id;
@@ -95,13 +95,19 @@ Result<const PackRef*> lookup(std::string_view id) {
     auto it = p.by_id.find(id);
     if (it != p.by_id.end()) found = it->second;
   }
-  // Whatever the slot held before is released here, after the lock.
-  Cached& slot = cache.slots[cache.next];
-  cache.next = (cache.next + 1) % cache.slots.size();
-  slot.state = state;
-  slot.id.assign(id);
-  slot.pack = std::move(found);
-  return &slot.pack;
+  // The id's own slot when it is cached from an older state, else the
+  // oldest; whatever the slot held is released here, after the lock.
+  Cached* slot = nullptr;
+  for (Cached& c : cache.slots)
+    if (c.id == id) slot = &c;
+  if (!slot) {
+    slot = &cache.slots[cache.next];
+    cache.next = (cache.next + 1) % cache.slots.size();
+  }
+  slot->state = state;
+  slot->id.assign(id);
+  slot->pack = std::move(found);
+  return &slot->pack;
 }
 
 Result<PackRef> installed(std::string_view id) {
