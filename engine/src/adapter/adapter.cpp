@@ -67,46 +67,36 @@ class Listed {
   record::OrderedMap<std::string_view, bool> names_;
 };
 
-// Membership of decoded values in the Enum ranges of one read. A range used
-// by many datapoints of a report is indexed once, on first use.
-class RangeCheck {
+// Lookups by value in the lists that one read or write meets (Enum ranges,
+// alias tables): a list met again and again, as by every datapoint of one
+// code, is indexed once, on first use; short lists are scanned.
+class ByValue {
  public:
-  bool allowed(const Value& range, const Value& v) {
-    if (range.size() <= kScan) {
-      for (const Value& item : range.arr())
-        if (item == v) return true;
-      return false;
-    }
-    const data::ValueIndex* index = indexed_.find(&range);
-    if (!index) index = &indexed_.push_unique(&range, data::ValueIndex(range.arr()));
-    return index->contains(v);
+  static constexpr size_t npos = data::ValueIndex::npos;
+
+  // Position of the first item (array) or member value (object) equal to v.
+  template <class List>
+  size_t first(const List& list, const Value& v) {
+    if (list.size() <= kScan) return scan(list, v);
+    const data::ValueIndex* index = indexed_.find(static_cast<const void*>(&list));
+    if (!index) index = &indexed_.push_unique(&list, data::ValueIndex(list));
+    return index->first(v);
   }
 
  private:
   static constexpr size_t kScan = 16;
-  record::OrderedMap<const Value*, data::ValueIndex> indexed_;
-};
-
-// The device word shown as a value (the first member of an "alias" table
-// holding it), for the commands of one write; large tables are indexed once.
-class AliasWords {
- public:
-  const Value* word(const Value& alias, const Value& v) {
-    const json::Object& words = alias.obj();
-    if (words.size() <= kScan) {
-      for (const json::Member& w : words)
-        if (w.value == v) return &w.key;
-      return nullptr;
-    }
-    const data::ValueIndex* index = indexed_.find(&alias);
-    if (!index) index = &indexed_.push_unique(&alias, data::ValueIndex(words));
-    size_t at = index->first(v);
-    return at == data::ValueIndex::npos ? nullptr : &words.at(at).key;
+  static size_t scan(const json::Array& items, const Value& v) {
+    for (size_t i = 0; i < items.size(); ++i)
+      if (items[i] == v) return i;
+    return npos;
+  }
+  static size_t scan(const json::Object& members, const Value& v) {
+    for (size_t i = 0; i < members.size(); ++i)
+      if (members.at(i).value == v) return i;
+    return npos;
   }
 
- private:
-  static constexpr size_t kScan = 16;
-  record::OrderedMap<const Value*, data::ValueIndex> indexed_;
+  record::OrderedMap<const void*, data::ValueIndex> indexed_;
 };
 
 }  // namespace
@@ -150,7 +140,7 @@ Value Adapter::flip(std::string_view code, const Value& value) const { return fl
 Value Adapter::read(const Value& dps, const Value& rules) const {
   json::Object out;
   out.reserve(dps.size());
-  RangeCheck ranges;
+  ByValue ranges;
   for (const json::Member& m : dps.obj()) {
     const DpEntry* entry = entries.find(m.name());
     if (!entry) continue;
@@ -162,7 +152,8 @@ Value Adapter::read(const Value& dps, const Value& rules) const {
       if (const Value* shown = remap["alias"].find(r.str())) r = *shown;
     }
     r = flip_with(remap, r);
-    if (const Value* range = enum_ranges.find(entry->code); range && !ranges.allowed(*range, r)) continue;
+    if (const Value* range = enum_ranges.find(entry->code); range && ranges.first(range->arr(), r) == ByValue::npos)
+      continue;
     out.insert_or_assign(entry->code, std::move(r));
   }
   return Value(std::move(out));
@@ -198,16 +189,16 @@ Result<Value> Adapter::write(std::span<const Value> commands) const {
 
 Result<Value> Adapter::write(std::span<const Value> commands, const CodeIndex& by_code) const {
   if (commands.empty()) return fail(ErrorKind::Unsupported, "no dp for command");
-  AliasWords aliases;
+  ByValue aliases;
   json::Object out;
   for (const Value& command : commands) {
     std::string_view code = command["code"].str();
     const Entries::Entry* hit = by_code.find(code);
     if (!hit) return fail(ErrorKind::Unsupported, "no dp for " + std::string(code));
     Value v = flip(code, command["value"]);
-    if (const Value& alias = remaps[code]["alias"]; alias.is_object()) {
-      if (const Value* word = aliases.word(alias, v)) v = *word;
-    }
+    // The first word of the alias table showing this value is written.
+    const json::Object& words = remaps[code]["alias"].obj();
+    if (size_t at = aliases.first(words, v); at != ByValue::npos) v = words.at(at).key;
     ZEFA_TRY(Value raw, strategy_write(hit->second.strategy, v, hit->second.config));
     out.insert_or_assign(hit->first, std::move(raw));
   }
