@@ -3,47 +3,63 @@
 #include "expr/ops.hpp"
 
 #include <array>
+#include <memory>
+#include <new>
 #include <cmath>
 #include <limits>
 
 #include "data/data.hpp"
+#include "expr/compiled.hpp"
 
 namespace zefa::expr {
 
+using detail::Access;
+using detail::Node;
+using detail::Refs;
 using ops::Args;
 using ops::arg;
+using ops::Form;
 
 namespace {
 
-// Variable names that operators bind when the expression names none.
-const Value kItem("item");
 const Value kNoName("");
 
 // Arguments without a heap allocation for the common short lists.
 class ArgList {
  public:
+  ArgList() noexcept {}
+  ArgList(const ArgList&) = delete;
+  ArgList& operator=(const ArgList&) = delete;
+  ~ArgList() { std::destroy_n(small(), n_); }
+
   void push_back(Value v) {
-    if (n_ < small_.size()) {
-      small_[n_++] = std::move(v);
-      return;
+    if (spill_.empty()) {
+      if (n_ < kSmall) {
+        new (small() + n_++) Value(std::move(v));
+        return;
+      }
+      spill_.reserve(2 * kSmall);
+      for (size_t i = 0; i < n_; ++i) spill_.push_back(std::move(small()[i]));
     }
-    if (spill_.empty()) spill_.assign(std::make_move_iterator(small_.begin()), std::make_move_iterator(small_.end()));
     spill_.push_back(std::move(v));
   }
-  Args args() const noexcept { return spill_.empty() ? Args(small_.data(), n_) : Args(spill_); }
+  Args args() noexcept { return spill_.empty() ? Args(small(), n_) : Args(spill_); }
 
  private:
-  std::array<Value, 4> small_;
-  size_t n_ = 0;
+  static constexpr size_t kSmall = 4;
+  Value* small() noexcept { return std::launder(reinterpret_cast<Value*>(buf_)); }
+
+  alignas(Value) unsigned char buf_[kSmall * sizeof(Value)];
+  size_t n_ = 0;  // constructed in buf_
   std::vector<Value> spill_;
 };
 
-// Evaluates the elements of a list (an operand list or a path) in order into
-// `out`; the first failure ends it. Anything but an array adds nothing.
+// Evaluates operands (an operand list or a path) in order into `out`; the
+// first failure ends it.
 template <class Out>
-Done collect(Scope& s, const Value& list, Out& out) {
-  for (const Value& e : list.arr()) {
-    ZEFA_TRY(Value v, s.eval(e));
+Done collect(Scope& s, const Refs& list, Out& out) {
+  for (uint32_t i = 0; i < list.size; ++i) {
+    ZEFA_TRY(Value v, Access::eval(s, list[i]));
     out.push_back(std::move(v));
   }
   return ok_unit;
@@ -54,49 +70,55 @@ Done collect(Scope& s, const Value& list, Out& out) {
 // The loop forms: evaluates "do" for each element of the collection (the
 // first "args" element) with the loop variable bound to a copy of the
 // element. `step` sees the element and the result; false stops the loop.
+// The binding is cut back after every element; as "do" leaves the stack as
+// it found it, the next element can take over the same binding instead.
 template <class Step>
-Done loop(Scope& s, const Value& expr, Step step) {
-  const Value* args = expr.find("args");
+Done loop(Scope& s, const Node& n, Step step) {
   Value coll;
-  if (args && args->is_array() && !args->arr().empty()) {
-    ZEFA_TRY(coll, s.eval(args->arr()[0]));
+  if (n.args.size != 0) {
+    ZEFA_TRY(coll, Access::eval(s, n.args[0]));
   }
   if (!coll.is_array()) return ok_unit;
-  const Value* as = expr.find("as");
-  const Value& name = !as ? kItem : as->is_string() ? *as : kNoName;
-  const Value& body = expr["do"];
   const size_t mark = s.size();
   for (const Value& element : coll.arr()) {
-    s.push_key(name, element);
-    Eval r = s.eval(body);
-    s.truncate(mark);
-    if (!r.ok()) return failure_of(std::move(r));
+    if (s.size() == mark + 1) {
+      Access::rebind_last(s, element);
+    } else {
+      s.truncate(mark);
+      Access::push(s, *n.name, n.hash, element);
+    }
+    Eval r = Access::eval(s, n.a);
+    if (!r.ok()) {
+      s.truncate(mark);
+      return failure_of(std::move(r));
+    }
     if (!step(element, r.value())) break;
   }
+  s.truncate(mark);
   return ok_unit;
 }
 
-Eval form_map(Scope& s, const Value& e) {
+Eval form_map(Scope& s, const Node& n) {
   json::Array out;
-  ZEFA_CHECK(loop(s, e, [&](const Value&, Value& r) {
+  ZEFA_CHECK(loop(s, n, [&](const Value&, Value& r) {
     out.push_back(std::move(r));
     return true;
   }));
   return Value(std::move(out));
 }
 
-Eval form_filter(Scope& s, const Value& e) {
+Eval form_filter(Scope& s, const Node& n) {
   json::Array out;
-  ZEFA_CHECK(loop(s, e, [&](const Value& el, const Value& r) {
+  ZEFA_CHECK(loop(s, n, [&](const Value& el, const Value& r) {
     if (data::truth(r)) out.push_back(el);
     return true;
   }));
   return Value(std::move(out));
 }
 
-Eval form_find(Scope& s, const Value& e) {
+Eval form_find(Scope& s, const Node& n) {
   Value found;
-  ZEFA_CHECK(loop(s, e, [&](const Value& el, const Value& r) {
+  ZEFA_CHECK(loop(s, n, [&](const Value& el, const Value& r) {
     if (!data::truth(r)) return true;
     found = el;
     return false;
@@ -104,45 +126,52 @@ Eval form_find(Scope& s, const Value& e) {
   return found;
 }
 
-Eval form_count(Scope& s, const Value& e) {
-  uint64_t n = 0;
-  ZEFA_CHECK(loop(s, e, [&](const Value&, const Value& r) {
-    n += data::truth(r);
+Eval form_count(Scope& s, const Node& n) {
+  uint64_t count = 0;
+  ZEFA_CHECK(loop(s, n, [&](const Value&, const Value& r) {
+    count += data::truth(r);
     return true;
   }));
-  return Value(n);
+  return Value(count);
 }
 
-Eval form_any(Scope& s, const Value& e) {
-  ZEFA_TRY(bool r, s.each(e, true));
+Result<bool, std::string> each(Scope& s, const Node& n, bool any) {
+  bool result = !any;
+  ZEFA_CHECK(loop(s, n, [&](const Value&, const Value& r) {
+    if (data::truth(r) != any) return true;
+    result = any;
+    return false;
+  }));
+  return result;
+}
+
+Eval form_any(Scope& s, const Node& n) {
+  ZEFA_TRY(bool r, each(s, n, true));
   return Value(r);
 }
 
-Eval form_all(Scope& s, const Value& e) {
-  ZEFA_TRY(bool r, s.each(e, false));
+Eval form_all(Scope& s, const Node& n) {
+  ZEFA_TRY(bool r, each(s, n, false));
   return Value(r);
 }
 
-Eval form_if(Scope& s, const Value& e) {
-  ZEFA_TRY(Value c, s.eval(e["condition"]));
-  return s.eval(data::truth(c) ? e["then"] : e["else"]);
+Eval form_if(Scope& s, const Node& n) {
+  ZEFA_TRY(Value c, Access::eval(s, n.a));
+  return Access::eval(s, data::truth(c) ? n.b : n.c);
 }
 
 // "and" stops at the first falsy result, "or" at the first truthy one.
-Eval logic(Scope& s, const Value& e, bool stop_on) {
-  for (const Value& x : e["args"].arr()) {
-    ZEFA_TRY(Value v, s.eval(x));
+Eval logic(Scope& s, const Node& n, bool stop_on) {
+  for (uint32_t i = 0; i < n.args.size; ++i) {
+    ZEFA_TRY(Value v, Access::eval(s, n.args[i]));
     if (data::truth(v) == stop_on) return Value(stop_on);
   }
   return Value(!stop_on);
 }
 
-Eval form_and(Scope& s, const Value& e) { return logic(s, e, false); }
-Eval form_or(Scope& s, const Value& e) { return logic(s, e, true); }
-
-Eval form_coalesce(Scope& s, const Value& e) {
-  for (const Value& x : e["args"].arr()) {
-    ZEFA_TRY(Value v, s.eval(x));
+Eval form_coalesce(Scope& s, const Node& n) {
+  for (uint32_t i = 0; i < n.args.size; ++i) {
+    ZEFA_TRY(Value v, Access::eval(s, n.args[i]));
     if (!v.is_null()) return v;
   }
   return Value();
@@ -150,41 +179,50 @@ Eval form_coalesce(Scope& s, const Value& e) {
 
 // Reads a variable along "path". Segments of a text path are split as the
 // walk goes, so a walk that stops early never looks at the rest of the text.
-Eval form_get(Scope& s, const Value& e) {
-  const Value& path = e["path"];
+Eval form_get(Scope& s, const Node& n) {
+  const Value& path = *n.name;
   const Value* cur = nullptr;
-  if (path.is_string()) {
+  if (n.segments) {
+    cur = Access::lookup(s, n.segments[0], n.hash);
+    for (uint32_t i = 1; cur && i < n.segment_count; ++i) cur = index_str(*cur, n.segments[i]);
+  } else if (path.is_string()) {
     Segments segs(path.str());
     std::string_view seg;
     segs.next(seg);
     cur = s.lookup(seg);
     while (cur && segs.next(seg)) cur = index_str(*cur, seg);
-  } else if (path.is_array() && !path.arr().empty()) {
-    json::Array segs;
-    ZEFA_CHECK(collect(s, path, segs));
+  } else if (n.args.size != 0) {
+    ArgList list;
+    ZEFA_CHECK(collect(s, n.args, list));
+    const Args segs = list.args();
     // The lookup follows the evaluation: evaluating may move the bindings.
     cur = s.lookup(segs[0].str());
     for (size_t i = 1; cur && i < segs.size(); ++i) cur = index(*cur, segs[i]);
   }
   if (cur) return *cur;
-  return s.eval(e["default"]);
+  return Access::eval(s, n.b);
 }
 
-Eval form_let(Scope& s, const Value& e) {
+Eval form_let(Scope& s, const Node& n) {
   Restore restore(s);
-  for (const json::Member& m : e["bind"].obj()) {
-    ZEFA_TRY(Value v, s.eval(m.value));
-    s.push_key(m.key, std::move(v));
+  for (uint32_t i = 0; i < n.fields.size; ++i) {
+    const detail::Field f = n.fields[i];
+    ZEFA_TRY(Value v, Access::eval(s, f.value));
+    if (f.hash != 0) {
+      Access::push(s, *f.key, f.hash, std::move(v));
+    } else {
+      s.push_key(*f.key, std::move(v));
+    }
   }
-  return s.eval(e["in"]);
+  return Access::eval(s, n.a);
 }
 
-Eval form_call(Scope& s, const Value& e) {
-  const Value& fn = e["fn"];
+Eval form_call(Scope& s, const Node& n) {
+  const Value& fn = *n.name;
   const Value* def = s.functions().find(fn.str());
   if (!def || !def->is_object()) return fail("unknown function " + std::string(fn.str()));
   ArgList list;
-  ZEFA_CHECK(collect(s, e["args"], list));
+  ZEFA_CHECK(collect(s, n.args, list));
   Args args = list.args();
   Restore restore(s);
   const Value& params = (*def)["params"];
@@ -202,39 +240,44 @@ Eval form_call(Scope& s, const Value& e) {
   return s.eval((*def)["body"]);
 }
 
-Eval form_error(Scope& s, const Value& e) {
-  ZEFA_TRY(Value m, s.eval(e["message"]));
+Eval form_error(Scope& s, const Node& n) {
+  ZEFA_TRY(Value m, Access::eval(s, n.a));
   return fail(std::string(m.str()));
 }
 
-Eval form_record(Scope& s, const Value& e) {
+Eval form_record(Scope& s, const Node& n) {
   json::Object out;
-  const json::Object& fields = e["fields"].obj();
-  out.reserve(fields.size());
-  for (const json::Member& m : fields) {
-    ZEFA_TRY(Value v, s.eval(m.value));
-    out.push_unique(m.key, std::move(v));  // a parsed object's keys are distinct
+  out.reserve(n.fields.size);
+  for (uint32_t i = 0; i < n.fields.size; ++i) {
+    const detail::Field f = n.fields[i];
+    ZEFA_TRY(Value v, Access::eval(s, f.value));
+    out.push_unique(*f.key, std::move(v));  // a parsed object's keys are distinct
   }
   return Value(std::move(out));
 }
 
-Eval form_flags(Scope& s, const Value& e) {
-  ZEFA_TRY(Value table, s.eval(e["table"]));
+Eval form_flags(Scope& s, const Node& n) {
+  ZEFA_TRY(Value table, Access::eval(s, n.a));
   int64_t acc = 0;
-  for (const json::Member& m : e["when"].obj()) {
-    ZEFA_TRY(Value v, s.eval(m.value));
-    if (data::truth(v)) acc |= s.feature(table.str(), m.name());
+  for (uint32_t i = 0; i < n.fields.size; ++i) {
+    const detail::Field f = n.fields[i];
+    ZEFA_TRY(Value v, Access::eval(s, f.value));
+    if (data::truth(v)) acc |= s.feature(table.str(), f.key->str());
   }
   return Value(static_cast<long long>(acc));
 }
 
-Eval form_literal(Scope&, const Value& e) { return e["value"]; }
+Eval form_literal(Scope&, const Node& n) { return *n.a.value; }
 
 // ---------------------------------------------------------------- function operators
 
 bool numbers(Args a) noexcept { return arg(a, 0).is_number() && arg(a, 1).is_number(); }
-double x0(Args a) noexcept { return arg(a, 0).to_f64(); }
-double x1(Args a) noexcept { return arg(a, 1).to_f64(); }
+// A number as a float, as `Value::to_f64` has it, without the call.
+double f64(const Value& v) noexcept {
+  return v.is_u64() ? static_cast<double>(v.as_u64()) : v.is_i64() ? static_cast<double>(v.as_i64()) : v.as_f64();
+}
+double x0(Args a) noexcept { return f64(arg(a, 0)); }  // only for numbers
+double x1(Args a) noexcept { return f64(arg(a, 1)); }
 
 Eval op_eq(Scope&, const Value&, Args a) { return Value(data::eq(arg(a, 0), arg(a, 1))); }
 Eval op_ne(Scope&, const Value&, Args a) { return Value(!data::eq(arg(a, 0), arg(a, 1))); }
@@ -311,19 +354,12 @@ Eval op_flag(Scope& s, const Value&, Args a) {
 
 // ---------------------------------------------------------------- dispatch
 
-using Special = Eval (*)(Scope&, const Value& expr);
-
-struct SpecialForm {
-  std::string_view name;
-  Special fn;
-};
-
-constexpr SpecialForm kSpecialForms[] = {
-    {"if", form_if},         {"or", form_or},         {"and", form_and},       {"get", form_get},
-    {"let", form_let},       {"map", form_map},       {"any", form_any},       {"all", form_all},
-    {"call", form_call},     {"find", form_find},     {"error", form_error},   {"count", form_count},
-    {"flags", form_flags},   {"record", form_record}, {"filter", form_filter}, {"literal", form_literal},
-    {"coalesce", form_coalesce},
+constexpr ops::Entry kSpecialForms[] = {
+    {"if", Form::If},         {"or", Form::Or},         {"and", Form::And},       {"get", Form::Get},
+    {"let", Form::Let},       {"map", Form::Map},       {"any", Form::Any},       {"all", Form::All},
+    {"call", Form::Call},     {"find", Form::Find},     {"error", Form::Error},   {"count", Form::Count},
+    {"flags", Form::Flags},   {"record", Form::Record}, {"filter", Form::Filter}, {"literal", Form::Literal},
+    {"coalesce", Form::Coalesce},
 };
 
 constexpr ops::FunctionOp kCoreOps[] = {
@@ -358,22 +394,16 @@ constexpr ops::FunctionOp kCoreOps[] = {
 // All operator names in one open-addressing table, built on first use.
 class Table {
  public:
-  struct Entry {
-    std::string_view name;
-    Special special = nullptr;
-    ops::Function function = nullptr;
-  };
-
   Table() {
-    for (const SpecialForm& f : kSpecialForms) insert({f.name, f.fn, nullptr});
-    for (const ops::FunctionOp& f : kCoreOps) insert({f.name, nullptr, f.fn});
-    for (const ops::FunctionOp& f : ops::data_ops()) insert({f.name, nullptr, f.fn});
+    for (const ops::Entry& f : kSpecialForms) insert(f);
+    for (const ops::FunctionOp& f : kCoreOps) insert({f.name, Form::Function, f.fn});
+    for (const ops::FunctionOp& f : ops::data_ops()) insert({f.name, Form::Function, f.fn});
   }
 
-  const Entry* find(std::string_view name) const noexcept {
+  const ops::Entry* find(std::string_view name) const noexcept {
     if (name.size() > kLongest) return nullptr;
     for (size_t i = hash(name);; i = (i + 1) & kMask) {
-      const Entry& e = slots_[i];
+      const ops::Entry& e = slots_[i];
       if (e.name.empty()) return nullptr;
       if (e.name == name) return &e;
     }
@@ -388,13 +418,13 @@ class Table {
     for (char c : s) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
     return (h ^ (h >> 13)) & kMask;
   }
-  void insert(Entry e) {
+  void insert(ops::Entry e) {
     size_t i = hash(e.name);
     while (!slots_[i].name.empty()) i = (i + 1) & kMask;
     slots_[i] = e;
   }
 
-  std::array<Entry, kMask + 1> slots_{};
+  std::array<ops::Entry, kMask + 1> slots_{};
 };
 
 const Table& table() {
@@ -404,29 +434,73 @@ const Table& table() {
 
 }  // namespace
 
-Eval Scope::op(std::string_view name, const Value& expr) {
-  const Table::Entry* e = table().find(name);
-  if (e && e->special) return e->special(*this, expr);
+const ops::Entry* ops::find(std::string_view name) noexcept { return table().find(name); }
+
+Eval Scope::eval(const Value& expr) {
+  if (expr.is_object()) {
+    if (const detail::Pinned shape = detail::compiled_expression(expr)) return exec(shape.node());
+    const Value* name = expr.find("op");
+    if (name && name->is_string()) return exec(detail::read(expr, *name));
+  }
+  if (const char* f = take(expr)) return fail(f);
+  return expr;
+}
+
+Eval Scope::exec(const Node& node) {
+  if (node.literal) {
+    const detail::Measure& m = node.measure;
+    if (const char* f = m.failure ? m.failure : take(m.nodes, m.bytes)) return fail(f);
+    return *node.expr;
+  }
+  if (ops == 0) return fail(limits::kEvaluationLimit);
+  --ops;
+  if (depth >= limits::kNesting) return fail(limits::kNestingLimit);
+  ++depth;
+  Eval r = op(node);
+  --depth;
+  if (r.ok()) {
+    if (const char* f = take(r.value())) return fail(f);
+  }
+  return r;
+}
+
+Eval Scope::op(const Node& n) {
+  switch (n.form) {
+    case Form::Function: break;
+    case Form::If: return form_if(*this, n);
+    case Form::Or: return logic(*this, n, true);
+    case Form::And: return logic(*this, n, false);
+    case Form::Get: return form_get(*this, n);
+    case Form::Let: return form_let(*this, n);
+    case Form::Map: return form_map(*this, n);
+    case Form::Any: return form_any(*this, n);
+    case Form::All: return form_all(*this, n);
+    case Form::Call: return form_call(*this, n);
+    case Form::Find: return form_find(*this, n);
+    case Form::Error: return form_error(*this, n);
+    case Form::Count: return form_count(*this, n);
+    case Form::Flags: return form_flags(*this, n);
+    case Form::Record: return form_record(*this, n);
+    case Form::Filter: return form_filter(*this, n);
+    case Form::Literal: return form_literal(*this, n);
+    case Form::Coalesce: return form_coalesce(*this, n);
+  }
   ArgList list;
-  ZEFA_CHECK(collect(*this, expr["args"], list));
-  if (!e) return fail("unknown expression op " + std::string(name));
-  return e->function(*this, expr, list.args());
+  ZEFA_CHECK(collect(*this, n.args, list));
+  if (!n.entry) return fail("unknown expression op " + std::string(n.name->str()));
+  return n.entry->fn(*this, *n.expr, list.args());
 }
 
 Result<json::Array, std::string> Scope::eval_args(const Value& expr) {
   json::Array out;
-  ZEFA_CHECK(collect(*this, expr["args"], out));
+  const Value& args = expr["args"];
+  ZEFA_CHECK(collect(*this, Refs{&args.arr(), nullptr, static_cast<uint32_t>(args.arr().size())}, out));
   return out;
 }
 
 Result<bool, std::string> Scope::each(const Value& expr, bool any) {
-  bool result = !any;
-  ZEFA_CHECK(loop(*this, expr, [&](const Value&, const Value& r) {
-    if (data::truth(r) != any) return true;
-    result = any;
-    return false;
-  }));
-  return result;
+  static const Value kAny("any"), kAll("all");
+  return zefa::expr::each(*this, detail::read(expr, any ? kAny : kAll), any);
 }
 
 }  // namespace zefa::expr

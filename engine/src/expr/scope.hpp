@@ -45,6 +45,12 @@ using Eval = Result<Value, std::string>;
 // Success or a failure message.
 using Done = Status<std::string>;
 
+namespace detail {
+struct Node;
+struct Measure;
+struct Access;
+}  // namespace detail
+
 class Scope {
  public:
   // `functions` is where "call" looks functions up (the rule pack's
@@ -106,6 +112,8 @@ class Scope {
   // An object with a string "op" is an operator call: it takes one unit of
   // `ops`, may nest 64 deep, and its result is charged. Any other value is a
   // literal: charged, then returned as a copy (not looked into).
+  // The shape of an object met more than once on a thread is read once and
+  // kept (see expr/compiled.hpp); the budgets are charged the same either way.
   Eval eval(const Value& expr);
   // The elements of the expression's "args" (when an array), evaluated in
   // order; the first failure is returned.
@@ -128,6 +136,8 @@ class Scope {
   int64_t feature(std::string_view section, std::string_view key) const noexcept;
 
  private:
+  friend struct detail::Access;
+
   struct Binding {
     Value name;  // always a string
     Value own;
@@ -137,8 +147,28 @@ class Scope {
     const Value& value() const noexcept { return ref ? *ref : own; }
   };
 
-  Eval op(std::string_view name, const Value& expr);
-  void bind(const Value& name, Value own, const Value* ref);
+  // Evaluation of a read shape: an operator call or a literal.
+  Eval exec(const detail::Node& node);
+  Eval op(const detail::Node& node);
+  // Takes a size from `nodes` and `bytes`: the limit message, or nullptr.
+  const char* take(uint64_t n, uint64_t b) noexcept {
+    if (n <= nodes) {
+      nodes -= n;
+      if (b <= bytes) {
+        bytes -= b;
+        return nullptr;
+      }
+    }
+    return limits::kAllocationLimit;
+  }
+  // Measures a value and takes its size: what `charge` does, as a message.
+  const char* take(const Value& value) noexcept {
+    if (value.is_array() || value.is_object()) return take_container(value);
+    const uint64_t b = value.is_string() ? value.str().size() : 0;
+    return b > limits::kValueBytes ? limits::kTextSizeLimit : take(1, b);
+  }
+  const char* take_container(const Value& value) noexcept;
+  void bind(const Value& name, uint64_t hash, Value own, const Value* ref);
   struct Probe {
     size_t slot;
     bool found;
