@@ -89,9 +89,6 @@ void Scope::grow() {
 }
 
 void Scope::bind(const Value& name, uint64_t hash, Value own, const Value* ref) {
-  // Most scopes hold a context's fields, a few names of their own and loop
-  // variables: room for them at once spares the growth steps.
-  if (vars_.empty()) vars_.reserve(16);
   if ((names_ + 1) * 2 > slots_.size()) grow();
   const Probe p = find(name.str(), hash);
   vars_.push_back(Binding{name, std::move(own), ref, hash, p.found ? slots_[p.slot] : 0});

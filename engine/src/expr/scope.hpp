@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -49,6 +50,89 @@ namespace detail {
 struct Node;
 struct Measure;
 struct Access;
+
+// A vector whose first N elements live inside it: a scope of a few bindings
+// then costs no allocation.
+template <class T, size_t N>
+class Small {
+ public:
+  Small() noexcept = default;
+  Small(Small&& o) noexcept { take(o); }
+  Small& operator=(Small&& o) noexcept {
+    if (this != &o) {
+      release();
+      take(o);
+    }
+    return *this;
+  }
+  Small(const Small&) = delete;
+  Small& operator=(const Small&) = delete;
+  ~Small() { release(); }
+
+  size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  T* data() noexcept { return heap_ ? heap_ : local(); }
+  const T* data() const noexcept { return heap_ ? heap_ : local(); }
+  T& operator[](size_t i) noexcept { return data()[i]; }
+  const T& operator[](size_t i) const noexcept { return data()[i]; }
+  T& back() noexcept { return data()[size_ - 1]; }
+
+  void push_back(T&& v) {
+    if (size_ == cap_) regrow(cap_ * 2);
+    new (data() + size_) T(std::move(v));
+    ++size_;
+  }
+  void pop_back() noexcept { data()[--size_].~T(); }
+  // Exactly n copies of v.
+  void assign(size_t n, const T& v) {
+    clear();
+    if (n > cap_) regrow(n);
+    for (size_t i = 0; i < n; ++i) new (data() + i) T(v);
+    size_ = n;
+  }
+
+ private:
+  T* local() noexcept { return std::launder(reinterpret_cast<T*>(local_)); }
+  const T* local() const noexcept { return std::launder(reinterpret_cast<const T*>(local_)); }
+  void clear() noexcept {
+    while (size_ > 0) pop_back();
+  }
+  void release() noexcept {
+    clear();
+    ::operator delete(heap_);
+    heap_ = nullptr;
+    cap_ = N;
+  }
+  void regrow(size_t cap) {
+    T* fresh = static_cast<T*>(::operator new(cap * sizeof(T)));
+    T* old = data();
+    for (size_t i = 0; i < size_; ++i) {
+      new (fresh + i) T(std::move(old[i]));
+      old[i].~T();
+    }
+    ::operator delete(heap_);
+    heap_ = fresh;
+    cap_ = cap;
+  }
+  void take(Small& o) noexcept {
+    if (o.heap_) {
+      heap_ = o.heap_;
+      cap_ = o.cap_;
+      size_ = o.size_;
+      o.heap_ = nullptr;
+      o.cap_ = N;
+      o.size_ = 0;
+      return;
+    }
+    for (size_t i = 0; i < o.size_; ++i) new (local() + i) T(std::move(o.local()[i]));
+    size_ = o.size_;
+    o.clear();
+  }
+
+  T* heap_ = nullptr;
+  size_t size_ = 0, cap_ = N;
+  alignas(T) unsigned char local_[N * sizeof(T)];
+};
 }  // namespace detail
 
 class Scope {
@@ -179,10 +263,10 @@ class Scope {
 
   const Value* functions_;
   uint64_t seed_;
-  std::vector<Binding> vars_;
+  detail::Small<Binding, 8> vars_;
   // Open addressing over binding positions + 1 (0 is empty): each slot names
   // the innermost binding of one name, so lookups do not scan the stack.
-  std::vector<uint32_t> slots_;
+  detail::Small<uint32_t, 16> slots_;
   size_t names_ = 0;
 };
 
