@@ -182,12 +182,13 @@ struct Access {
   static void push(Scope& s, const Value& name, uint64_t hash, Value value) {
     s.bind(name, hash, std::move(value), nullptr);
   }
-  // The innermost binding, which the caller pushed, takes a new value.
-  static void rebind_last(Scope& s, Value value) noexcept {
-    Scope::Binding& b = s.vars_.back();
-    b.own = std::move(value);
-    b.ref = nullptr;
+  // A referring binding: `value` must outlive it and stay unchanged.
+  static void refer(Scope& s, const Value& name, uint64_t hash, const Value& value) {
+    s.bind(name, hash, Value(), &value);
   }
+  // The innermost binding, which the caller made with `refer`, refers to
+  // another value.
+  static void rebind_last(Scope& s, const Value& value) noexcept { s.vars_.back().ref = &value; }
   static const Value* lookup(const Scope& s, std::string_view name, uint64_t hash) noexcept {
     const Scope::Probe p = s.find(name, hash);
     return p.found ? &s.vars_[s.slots_[p.slot] - 1].value() : nullptr;

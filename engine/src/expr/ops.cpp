@@ -72,20 +72,25 @@ Done collect(Scope& s, const Refs& list, Out& out) {
 // element. `step` sees the element and the result; false stops the loop.
 // The binding is cut back after every element; as "do" leaves the stack as
 // it found it, the next element can take over the same binding instead.
+// The collection is held until the loop ends and nothing changes it in
+// place, so the binding can refer to the element instead of copying it.
+// `out`, when given, gets room for a result per element.
 template <class Step>
-Done loop(Scope& s, const Node& n, Step step) {
+Done loop(Scope& s, const Node& n, Step step, json::Array* out = nullptr) {
   Value coll;
   if (n.args.size != 0) {
     ZEFA_TRY(coll, Access::eval(s, n.args[0]));
   }
   if (!coll.is_array()) return ok_unit;
+  if (out) out->reserve(coll.arr().size());
   const size_t mark = s.size();
   for (const Value& element : coll.arr()) {
+    // A referring binding reads as a copy would; `coll` holds the element.
     if (s.size() == mark + 1) {
       Access::rebind_last(s, element);
     } else {
       s.truncate(mark);
-      Access::push(s, *n.name, n.hash, element);
+      Access::refer(s, *n.name, n.hash, element);
     }
     Eval r = Access::eval(s, n.a);
     if (!r.ok()) {
@@ -98,16 +103,19 @@ Done loop(Scope& s, const Node& n, Step step) {
   return ok_unit;
 }
 
-Eval form_map(Scope& s, const Node& n) {
+[[gnu::noinline]] Eval form_map(Scope& s, const Node& n) {
   json::Array out;
-  ZEFA_CHECK(loop(s, n, [&](const Value&, Value& r) {
-    out.push_back(std::move(r));
-    return true;
-  }));
+  ZEFA_CHECK(loop(
+      s, n,
+      [&](const Value&, Value& r) {
+        out.push_back(std::move(r));
+        return true;
+      },
+      &out));
   return Value(std::move(out));
 }
 
-Eval form_filter(Scope& s, const Node& n) {
+[[gnu::noinline]] Eval form_filter(Scope& s, const Node& n) {
   json::Array out;
   ZEFA_CHECK(loop(s, n, [&](const Value& el, const Value& r) {
     if (data::truth(r)) out.push_back(el);
@@ -116,7 +124,7 @@ Eval form_filter(Scope& s, const Node& n) {
   return Value(std::move(out));
 }
 
-Eval form_find(Scope& s, const Node& n) {
+[[gnu::noinline]] Eval form_find(Scope& s, const Node& n) {
   Value found;
   ZEFA_CHECK(loop(s, n, [&](const Value& el, const Value& r) {
     if (!data::truth(r)) return true;
@@ -126,7 +134,7 @@ Eval form_find(Scope& s, const Node& n) {
   return found;
 }
 
-Eval form_count(Scope& s, const Node& n) {
+[[gnu::noinline]] Eval form_count(Scope& s, const Node& n) {
   uint64_t count = 0;
   ZEFA_CHECK(loop(s, n, [&](const Value&, const Value& r) {
     count += data::truth(r);
@@ -145,23 +153,23 @@ Result<bool, std::string> each(Scope& s, const Node& n, bool any) {
   return result;
 }
 
-Eval form_any(Scope& s, const Node& n) {
+[[gnu::noinline]] Eval form_any(Scope& s, const Node& n) {
   ZEFA_TRY(bool r, each(s, n, true));
   return Value(r);
 }
 
-Eval form_all(Scope& s, const Node& n) {
+[[gnu::noinline]] Eval form_all(Scope& s, const Node& n) {
   ZEFA_TRY(bool r, each(s, n, false));
   return Value(r);
 }
 
-Eval form_if(Scope& s, const Node& n) {
+[[gnu::noinline]] Eval form_if(Scope& s, const Node& n) {
   ZEFA_TRY(Value c, Access::eval(s, n.a));
   return Access::eval(s, data::truth(c) ? n.b : n.c);
 }
 
 // "and" stops at the first falsy result, "or" at the first truthy one.
-Eval logic(Scope& s, const Node& n, bool stop_on) {
+[[gnu::noinline]] Eval logic(Scope& s, const Node& n, bool stop_on) {
   for (uint32_t i = 0; i < n.args.size; ++i) {
     ZEFA_TRY(Value v, Access::eval(s, n.args[i]));
     if (data::truth(v) == stop_on) return Value(stop_on);
@@ -169,7 +177,7 @@ Eval logic(Scope& s, const Node& n, bool stop_on) {
   return Value(!stop_on);
 }
 
-Eval form_coalesce(Scope& s, const Node& n) {
+[[gnu::noinline]] Eval form_coalesce(Scope& s, const Node& n) {
   for (uint32_t i = 0; i < n.args.size; ++i) {
     ZEFA_TRY(Value v, Access::eval(s, n.args[i]));
     if (!v.is_null()) return v;
@@ -203,7 +211,7 @@ Eval form_get(Scope& s, const Node& n) {
   return Access::eval(s, n.b);
 }
 
-Eval form_let(Scope& s, const Node& n) {
+[[gnu::noinline]] Eval form_let(Scope& s, const Node& n) {
   Restore restore(s);
   for (uint32_t i = 0; i < n.fields.size; ++i) {
     const detail::Field f = n.fields[i];
@@ -217,7 +225,7 @@ Eval form_let(Scope& s, const Node& n) {
   return Access::eval(s, n.a);
 }
 
-Eval form_call(Scope& s, const Node& n) {
+[[gnu::noinline]] Eval form_call(Scope& s, const Node& n) {
   const Value& fn = *n.name;
   const Value* def = s.functions().find(fn.str());
   if (!def || !def->is_object()) return fail("unknown function " + std::string(fn.str()));
@@ -240,12 +248,12 @@ Eval form_call(Scope& s, const Node& n) {
   return s.eval((*def)["body"]);
 }
 
-Eval form_error(Scope& s, const Node& n) {
+[[gnu::noinline]] Eval form_error(Scope& s, const Node& n) {
   ZEFA_TRY(Value m, Access::eval(s, n.a));
   return fail(std::string(m.str()));
 }
 
-Eval form_record(Scope& s, const Node& n) {
+[[gnu::noinline]] Eval form_record(Scope& s, const Node& n) {
   json::Object out;
   out.reserve(n.fields.size);
   for (uint32_t i = 0; i < n.fields.size; ++i) {
@@ -256,7 +264,7 @@ Eval form_record(Scope& s, const Node& n) {
   return Value(std::move(out));
 }
 
-Eval form_flags(Scope& s, const Node& n) {
+[[gnu::noinline]] Eval form_flags(Scope& s, const Node& n) {
   ZEFA_TRY(Value table, Access::eval(s, n.a));
   int64_t acc = 0;
   for (uint32_t i = 0; i < n.fields.size; ++i) {
@@ -267,7 +275,7 @@ Eval form_flags(Scope& s, const Node& n) {
   return Value(static_cast<long long>(acc));
 }
 
-Eval form_literal(Scope&, const Node& n) { return *n.a.value; }
+[[gnu::noinline]] Eval form_literal(Scope&, const Node& n) { return *n.a.value; }
 
 // ---------------------------------------------------------------- function operators
 
@@ -458,8 +466,9 @@ Eval Scope::exec(const Node& node) {
   ++depth;
   Eval r = op(node);
   --depth;
+  // One result object throughout, which the caller's receives in place.
   if (r.ok()) {
-    if (const char* f = take(r.value())) return fail(f);
+    if (const char* f = take(r.value())) r = fail(f);
   }
   return r;
 }

@@ -60,11 +60,11 @@ struct Entry {
 // The operator of that name, or nullptr when there is none.
 const Entry* find(std::string_view name) noexcept;
 
+// What a missing argument reads as.
+inline const Value kNoArg;
+
 // Argument i, or null past the end (a missing argument reads as null).
-inline const Value& arg(Args args, size_t i) noexcept {
-  static const Value kNull;
-  return i < args.size() ? args[i] : kNull;
-}
+inline const Value& arg(Args args, size_t i) noexcept { return i < args.size() ? args[i] : kNoArg; }
 
 // The data operators' table (data_ops.cpp).
 std::span<const FunctionOp> data_ops() noexcept;

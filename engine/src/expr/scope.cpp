@@ -32,6 +32,15 @@ bool read_index(std::string_view s, uint64_t& out) noexcept {
   return true;
 }
 
+// Byte equality; names are short, so without a library call for them.
+bool same_text(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  if (a.size() > 16) return a == b;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
 int hex_digit(char c) noexcept {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -67,7 +76,7 @@ Scope::Probe Scope::find(std::string_view name, uint64_t hash) const noexcept {
     uint32_t s = slots_[i];
     if (s == 0) return {i, false};
     const Binding& b = vars_[s - 1];
-    if (b.hash == hash && b.name.str() == name) return {i, true};
+    if (b.hash == hash && same_text(b.name.str(), name)) return {i, true};
   }
 }
 
