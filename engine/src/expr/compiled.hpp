@@ -178,7 +178,15 @@ size_t cached_shapes() noexcept;
 
 // The scope's internals that the operators and the interpreter use.
 struct Access {
-  static Eval eval(Scope& s, const Ref& r) { return r.node ? s.exec(*r.node) : s.eval(*r.value); }
+  // Evaluates into `out`; false on failure, the message then in `failure`.
+  static bool eval(Scope& s, const Ref& r, Value& out) {
+    return r.node ? s.exec(*r.node, out) : s.eval_into(*r.value, out);
+  }
+  static std::string failure(Scope& s) noexcept { return std::move(s.failure_); }
+  template <class Message>
+  static bool failed(Scope& s, Message&& message) {
+    return s.failed(std::forward<Message>(message));
+  }
   static void push(Scope& s, const Value& name, uint64_t hash, Value value) {
     s.bind(name, hash, std::move(value), nullptr);
   }

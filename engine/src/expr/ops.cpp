@@ -32,16 +32,14 @@ class ArgList {
   ArgList& operator=(const ArgList&) = delete;
   ~ArgList() { std::destroy_n(small(), n_); }
 
-  void push_back(Value v) {
+  // A new null argument, to be evaluated into.
+  Value& next() {
     if (spill_.empty()) {
-      if (n_ < kSmall) {
-        new (small() + n_++) Value(std::move(v));
-        return;
-      }
+      if (n_ < kSmall) return *new (small() + n_++) Value();
       spill_.reserve(2 * kSmall);
       for (size_t i = 0; i < n_; ++i) spill_.push_back(std::move(small()[i]));
     }
-    spill_.push_back(std::move(v));
+    return spill_.emplace_back();
   }
   Args args() noexcept { return spill_.empty() ? Args(small(), n_) : Args(spill_); }
 
@@ -57,13 +55,14 @@ class ArgList {
 // Evaluates operands (an operand list or a path) in order into `out`; the
 // first failure ends it.
 template <class Out>
-Done collect(Scope& s, const Refs& list, Out& out) {
-  for (uint32_t i = 0; i < list.size; ++i) {
-    ZEFA_TRY(Value v, Access::eval(s, list[i]));
-    out.push_back(std::move(v));
-  }
-  return ok_unit;
+bool collect(Scope& s, const Refs& list, Out& out) {
+  for (uint32_t i = 0; i < list.size; ++i)
+    if (!Access::eval(s, list[i], out.next())) return false;
+  return true;
 }
+
+// The special forms write their result into `out` and answer false on
+// failure, the message kept by the scope (see Scope::exec).
 
 // ---------------------------------------------------------------- special forms
 
@@ -74,120 +73,122 @@ Done collect(Scope& s, const Refs& list, Out& out) {
 // it found it, the next element can take over the same binding instead.
 // The collection is held until the loop ends and nothing changes it in
 // place, so the binding can refer to the element instead of copying it.
-// `out`, when given, gets room for a result per element.
+// `list`, when given, gets room for a result per element.
 template <class Step>
-Done loop(Scope& s, const Node& n, Step step, json::Array* out = nullptr) {
+bool loop(Scope& s, const Node& n, Step step, json::Array* list = nullptr) {
   Value coll;
-  if (n.args.size != 0) {
-    ZEFA_TRY(coll, Access::eval(s, n.args[0]));
-  }
-  if (!coll.is_array()) return ok_unit;
-  if (out) out->reserve(coll.arr().size());
+  if (n.args.size != 0 && !Access::eval(s, n.args[0], coll)) return false;
+  if (!coll.is_array()) return true;
+  if (list) list->reserve(coll.arr().size());
   const size_t mark = s.size();
+  Value r;
   for (const Value& element : coll.arr()) {
-    // A referring binding reads as a copy would; `coll` holds the element.
     if (s.size() == mark + 1) {
       Access::rebind_last(s, element);
     } else {
       s.truncate(mark);
       Access::refer(s, *n.name, n.hash, element);
     }
-    Eval r = Access::eval(s, n.a);
-    if (!r.ok()) {
+    if (!Access::eval(s, n.a, r)) {
       s.truncate(mark);
-      return failure_of(std::move(r));
+      return false;
     }
-    if (!step(element, r.value())) break;
+    if (!step(element, r)) break;
   }
   s.truncate(mark);
-  return ok_unit;
+  return true;
 }
 
-[[gnu::noinline]] Eval form_map(Scope& s, const Node& n) {
-  json::Array out;
-  ZEFA_CHECK(loop(
+[[gnu::noinline]] bool form_map(Scope& s, const Node& n, Value& out) {
+  json::Array list;
+  const bool ok = loop(
       s, n,
       [&](const Value&, Value& r) {
-        out.push_back(std::move(r));
+        list.push_back(std::move(r));
         return true;
       },
-      &out));
-  return Value(std::move(out));
+      &list);
+  out = Value(std::move(list));
+  return ok;
 }
 
-[[gnu::noinline]] Eval form_filter(Scope& s, const Node& n) {
-  json::Array out;
-  ZEFA_CHECK(loop(s, n, [&](const Value& el, const Value& r) {
-    if (data::truth(r)) out.push_back(el);
+[[gnu::noinline]] bool form_filter(Scope& s, const Node& n, Value& out) {
+  json::Array list;
+  const bool ok = loop(s, n, [&](const Value& el, const Value& r) {
+    if (data::truth(r)) list.push_back(el);
     return true;
-  }));
-  return Value(std::move(out));
+  });
+  out = Value(std::move(list));
+  return ok;
 }
 
-[[gnu::noinline]] Eval form_find(Scope& s, const Node& n) {
-  Value found;
-  ZEFA_CHECK(loop(s, n, [&](const Value& el, const Value& r) {
+[[gnu::noinline]] bool form_find(Scope& s, const Node& n, Value& out) {
+  out = Value();
+  return loop(s, n, [&](const Value& el, const Value& r) {
     if (!data::truth(r)) return true;
-    found = el;
+    out = el;
     return false;
-  }));
-  return found;
+  });
 }
 
-[[gnu::noinline]] Eval form_count(Scope& s, const Node& n) {
+[[gnu::noinline]] bool form_count(Scope& s, const Node& n, Value& out) {
   uint64_t count = 0;
-  ZEFA_CHECK(loop(s, n, [&](const Value&, const Value& r) {
+  const bool ok = loop(s, n, [&](const Value&, const Value& r) {
     count += data::truth(r);
     return true;
-  }));
-  return Value(count);
+  });
+  out = Value(count);
+  return ok;
 }
 
-Result<bool, std::string> each(Scope& s, const Node& n, bool any) {
-  bool result = !any;
-  ZEFA_CHECK(loop(s, n, [&](const Value&, const Value& r) {
+bool each(Scope& s, const Node& n, bool any, bool& result) {
+  result = !any;
+  return loop(s, n, [&](const Value&, const Value& r) {
     if (data::truth(r) != any) return true;
     result = any;
     return false;
-  }));
-  return result;
+  });
 }
 
-[[gnu::noinline]] Eval form_any(Scope& s, const Node& n) {
-  ZEFA_TRY(bool r, each(s, n, true));
-  return Value(r);
+[[gnu::noinline]] bool form_each(Scope& s, const Node& n, bool any, Value& out) {
+  bool result;
+  if (!each(s, n, any, result)) return false;
+  out = Value(result);
+  return true;
 }
 
-[[gnu::noinline]] Eval form_all(Scope& s, const Node& n) {
-  ZEFA_TRY(bool r, each(s, n, false));
-  return Value(r);
-}
-
-[[gnu::noinline]] Eval form_if(Scope& s, const Node& n) {
-  ZEFA_TRY(Value c, Access::eval(s, n.a));
-  return Access::eval(s, data::truth(c) ? n.b : n.c);
+[[gnu::noinline]] bool form_if(Scope& s, const Node& n, Value& out) {
+  Value c;
+  if (!Access::eval(s, n.a, c)) return false;
+  return Access::eval(s, data::truth(c) ? n.b : n.c, out);
 }
 
 // "and" stops at the first falsy result, "or" at the first truthy one.
-[[gnu::noinline]] Eval logic(Scope& s, const Node& n, bool stop_on) {
+[[gnu::noinline]] bool logic(Scope& s, const Node& n, bool stop_on, Value& out) {
+  Value v;
   for (uint32_t i = 0; i < n.args.size; ++i) {
-    ZEFA_TRY(Value v, Access::eval(s, n.args[i]));
-    if (data::truth(v) == stop_on) return Value(stop_on);
+    if (!Access::eval(s, n.args[i], v)) return false;
+    if (data::truth(v) == stop_on) {
+      out = Value(stop_on);
+      return true;
+    }
   }
-  return Value(!stop_on);
+  out = Value(!stop_on);
+  return true;
 }
 
-[[gnu::noinline]] Eval form_coalesce(Scope& s, const Node& n) {
+[[gnu::noinline]] bool form_coalesce(Scope& s, const Node& n, Value& out) {
   for (uint32_t i = 0; i < n.args.size; ++i) {
-    ZEFA_TRY(Value v, Access::eval(s, n.args[i]));
-    if (!v.is_null()) return v;
+    if (!Access::eval(s, n.args[i], out)) return false;
+    if (!out.is_null()) return true;
   }
-  return Value();
+  out = Value();
+  return true;
 }
 
 // Reads a variable along "path". Segments of a text path are split as the
 // walk goes, so a walk that stops early never looks at the rest of the text.
-Eval form_get(Scope& s, const Node& n) {
+bool form_get(Scope& s, const Node& n, Value& out) {
   const Value& path = *n.name;
   const Value* cur = nullptr;
   if (n.segments) {
@@ -201,36 +202,38 @@ Eval form_get(Scope& s, const Node& n) {
     while (cur && segs.next(seg)) cur = index_str(*cur, seg);
   } else if (n.args.size != 0) {
     ArgList list;
-    ZEFA_CHECK(collect(s, n.args, list));
+    if (!collect(s, n.args, list)) return false;
     const Args segs = list.args();
     // The lookup follows the evaluation: evaluating may move the bindings.
     cur = s.lookup(segs[0].str());
     for (size_t i = 1; cur && i < segs.size(); ++i) cur = index(*cur, segs[i]);
   }
-  if (cur) return *cur;
-  return Access::eval(s, n.b);
+  if (!cur) return Access::eval(s, n.b, out);
+  out = *cur;
+  return true;
 }
 
-[[gnu::noinline]] Eval form_let(Scope& s, const Node& n) {
+[[gnu::noinline]] bool form_let(Scope& s, const Node& n, Value& out) {
   Restore restore(s);
   for (uint32_t i = 0; i < n.fields.size; ++i) {
     const detail::Field f = n.fields[i];
-    ZEFA_TRY(Value v, Access::eval(s, f.value));
+    Value v;
+    if (!Access::eval(s, f.value, v)) return false;
     if (f.hash != 0) {
       Access::push(s, *f.key, f.hash, std::move(v));
     } else {
       s.push_key(*f.key, std::move(v));
     }
   }
-  return Access::eval(s, n.a);
+  return Access::eval(s, n.a, out);
 }
 
-[[gnu::noinline]] Eval form_call(Scope& s, const Node& n) {
+[[gnu::noinline]] bool form_call(Scope& s, const Node& n, Value& out) {
   const Value& fn = *n.name;
   const Value* def = s.functions().find(fn.str());
-  if (!def || !def->is_object()) return fail("unknown function " + std::string(fn.str()));
+  if (!def || !def->is_object()) return Access::failed(s, "unknown function " + std::string(fn.str()));
   ArgList list;
-  ZEFA_CHECK(collect(s, n.args, list));
+  if (!collect(s, n.args, list)) return false;
   Args args = list.args();
   Restore restore(s);
   const Value& params = (*def)["params"];
@@ -238,44 +241,48 @@ Eval form_get(Scope& s, const Node& n) {
     // A parameter without an argument binds a fresh null, charged like a null
     // literal, so a long parameter list cannot bind without bound.
     const size_t missing = params.size() > args.size() ? params.size() - args.size() : 0;
-    if (missing > s.nodes) return fail(limits::kAllocationLimit);
+    if (missing > s.nodes) return Access::failed(s, limits::kAllocationLimit);
     s.nodes -= missing;
     for (size_t i = 0; i < params.size(); ++i) {
       const Value& p = params.arr()[i];
       s.push_key(p.is_string() ? p : kNoName, arg(args, i));
     }
   }
-  return s.eval((*def)["body"]);
+  return Access::eval(s, detail::Ref{&(*def)["body"]}, out);
 }
 
-[[gnu::noinline]] Eval form_error(Scope& s, const Node& n) {
-  ZEFA_TRY(Value m, Access::eval(s, n.a));
-  return fail(std::string(m.str()));
+[[gnu::noinline]] bool form_error(Scope& s, const Node& n, Value&) {
+  Value m;
+  if (!Access::eval(s, n.a, m)) return false;
+  return Access::failed(s, std::string(m.str()));
 }
 
-[[gnu::noinline]] Eval form_record(Scope& s, const Node& n) {
-  json::Object out;
-  out.reserve(n.fields.size);
+[[gnu::noinline]] bool form_record(Scope& s, const Node& n, Value& out) {
+  json::Object fields;
+  fields.reserve(n.fields.size);
   for (uint32_t i = 0; i < n.fields.size; ++i) {
     const detail::Field f = n.fields[i];
-    ZEFA_TRY(Value v, Access::eval(s, f.value));
-    out.push_unique(*f.key, std::move(v));  // a parsed object's keys are distinct
+    Value v;
+    if (!Access::eval(s, f.value, v)) return false;
+    fields.push_unique(*f.key, std::move(v));  // a parsed object's keys are distinct
   }
-  return Value(std::move(out));
+  out = Value(std::move(fields));
+  return true;
 }
 
-[[gnu::noinline]] Eval form_flags(Scope& s, const Node& n) {
-  ZEFA_TRY(Value table, Access::eval(s, n.a));
+[[gnu::noinline]] bool form_flags(Scope& s, const Node& n, Value& out) {
+  Value table;
+  if (!Access::eval(s, n.a, table)) return false;
   int64_t acc = 0;
+  Value v;
   for (uint32_t i = 0; i < n.fields.size; ++i) {
     const detail::Field f = n.fields[i];
-    ZEFA_TRY(Value v, Access::eval(s, f.value));
+    if (!Access::eval(s, f.value, v)) return false;
     if (data::truth(v)) acc |= s.feature(table.str(), f.key->str());
   }
-  return Value(static_cast<long long>(acc));
+  out = Value(static_cast<long long>(acc));
+  return true;
 }
-
-[[gnu::noinline]] Eval form_literal(Scope&, const Node& n) { return *n.a.value; }
 
 // ---------------------------------------------------------------- function operators
 
@@ -445,71 +452,89 @@ const Table& table() {
 const ops::Entry* ops::find(std::string_view name) noexcept { return table().find(name); }
 
 Eval Scope::eval(const Value& expr) {
-  if (expr.is_object()) {
-    if (const detail::Pinned shape = detail::compiled_expression(expr)) return exec(shape.node());
-    const Value* name = expr.find("op");
-    if (name && name->is_string()) return exec(detail::read(expr, *name));
-  }
-  if (const char* f = take(expr)) return fail(f);
-  return expr;
+  Value out;
+  if (!eval_into(expr, out)) return fail(std::move(failure_));
+  return out;
 }
 
-Eval Scope::exec(const Node& node) {
+bool Scope::eval_into(const Value& expr, Value& out) {
+  if (expr.is_object()) {
+    if (const detail::Pinned shape = detail::compiled_expression(expr)) return exec(shape.node(), out);
+    const Value* name = expr.find("op");
+    if (name && name->is_string()) return exec(detail::read(expr, *name), out);
+  }
+  if (const char* f = take(expr)) return failed(f);
+  out = expr;
+  return true;
+}
+
+bool Scope::exec(const Node& node, Value& out) {
   if (node.literal) {
     const detail::Measure& m = node.measure;
-    if (const char* f = m.failure ? m.failure : take(m.nodes, m.bytes)) return fail(f);
-    return *node.expr;
+    if (const char* f = m.failure ? m.failure : take(m.nodes, m.bytes)) return failed(f);
+    out = *node.expr;
+    return true;
   }
-  if (ops == 0) return fail(limits::kEvaluationLimit);
+  if (ops == 0) return failed(limits::kEvaluationLimit);
   --ops;
-  if (depth >= limits::kNesting) return fail(limits::kNestingLimit);
+  if (depth >= limits::kNesting) return failed(limits::kNestingLimit);
   ++depth;
-  Eval r = op(node);
+  const bool ok = op(node, out);
   --depth;
-  // One result object throughout, which the caller's receives in place.
-  if (r.ok()) {
-    if (const char* f = take(r.value())) r = fail(f);
+  if (!ok) return false;
+  if (const char* f = take(out)) {
+    out = Value();
+    return failed(f);
   }
-  return r;
+  return true;
 }
 
-Eval Scope::op(const Node& n) {
+bool Scope::op(const Node& n, Value& out) {
   switch (n.form) {
     case Form::Function: break;
-    case Form::If: return form_if(*this, n);
-    case Form::Or: return logic(*this, n, true);
-    case Form::And: return logic(*this, n, false);
-    case Form::Get: return form_get(*this, n);
-    case Form::Let: return form_let(*this, n);
-    case Form::Map: return form_map(*this, n);
-    case Form::Any: return form_any(*this, n);
-    case Form::All: return form_all(*this, n);
-    case Form::Call: return form_call(*this, n);
-    case Form::Find: return form_find(*this, n);
-    case Form::Error: return form_error(*this, n);
-    case Form::Count: return form_count(*this, n);
-    case Form::Flags: return form_flags(*this, n);
-    case Form::Record: return form_record(*this, n);
-    case Form::Filter: return form_filter(*this, n);
-    case Form::Literal: return form_literal(*this, n);
-    case Form::Coalesce: return form_coalesce(*this, n);
+    case Form::If: return form_if(*this, n, out);
+    case Form::Or: return logic(*this, n, true, out);
+    case Form::And: return logic(*this, n, false, out);
+    case Form::Get: return form_get(*this, n, out);
+    case Form::Let: return form_let(*this, n, out);
+    case Form::Map: return form_map(*this, n, out);
+    case Form::Any: return form_each(*this, n, true, out);
+    case Form::All: return form_each(*this, n, false, out);
+    case Form::Call: return form_call(*this, n, out);
+    case Form::Find: return form_find(*this, n, out);
+    case Form::Error: return form_error(*this, n, out);
+    case Form::Count: return form_count(*this, n, out);
+    case Form::Flags: return form_flags(*this, n, out);
+    case Form::Record: return form_record(*this, n, out);
+    case Form::Filter: return form_filter(*this, n, out);
+    case Form::Literal: out = *n.a.value; return true;
+    case Form::Coalesce: return form_coalesce(*this, n, out);
   }
   ArgList list;
-  ZEFA_CHECK(collect(*this, n.args, list));
-  if (!n.entry) return fail("unknown expression op " + std::string(n.name->str()));
-  return n.entry->fn(*this, *n.expr, list.args());
+  if (!collect(*this, n.args, list)) return false;
+  if (!n.entry) return failed("unknown expression op " + std::string(n.name->str()));
+  Eval r = n.entry->fn(*this, *n.expr, list.args());
+  if (!r.ok()) return failed(std::move(r).error());
+  out = std::move(r).value();
+  return true;
 }
 
 Result<json::Array, std::string> Scope::eval_args(const Value& expr) {
-  json::Array out;
+  struct Into {
+    json::Array list;
+    Value& next() { return list.emplace_back(); }
+  } into;
   const Value& args = expr["args"];
-  ZEFA_CHECK(collect(*this, Refs{&args.arr(), nullptr, static_cast<uint32_t>(args.arr().size())}, out));
-  return out;
+  if (!collect(*this, Refs{&args.arr(), nullptr, static_cast<uint32_t>(args.arr().size())}, into))
+    return fail(std::move(failure_));
+  return std::move(into.list);
 }
 
 Result<bool, std::string> Scope::each(const Value& expr, bool any) {
   static const Value kAny("any"), kAll("all");
-  return zefa::expr::each(*this, detail::read(expr, any ? kAny : kAll), any);
+  bool result;
+  if (!zefa::expr::each(*this, detail::read(expr, any ? kAny : kAll), any, result)) return fail(std::move(failure_));
+  return result;
 }
 
 }  // namespace zefa::expr

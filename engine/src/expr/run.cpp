@@ -30,7 +30,8 @@ Result<bool> run_block(const Block& block, Scope& scope, Effects& sink, uint64_t
 Result<bool> step(const Stmt& st, Scope& scope, Effects& sink, uint64_t& budget, uint64_t depth) {
   switch (st.kind) {
     case Stmt::Kind::If: {
-      ZEFA_TRY(Value c, Access::eval(scope, st.expr));
+      Value c;
+      if (!Access::eval(scope, st.expr, c)) return fail(Access::failure(scope));
       return run_block(data::truth(c) ? st.then : st.otherwise, scope, sink, budget, depth + 1);
     }
     case Stmt::Kind::Use: {
@@ -40,7 +41,8 @@ Result<bool> step(const Stmt& st, Scope& scope, Effects& sink, uint64_t& budget,
       return run(tpl, scope, sink, budget, depth + 1);
     }
     case Stmt::Kind::Let: {
-      ZEFA_TRY(Value v, Access::eval(scope, st.expr));
+      Value v;
+      if (!Access::eval(scope, st.expr, v)) return fail(Access::failure(scope));
       scope.set(st.name->str(), std::move(v));
       return false;
     }

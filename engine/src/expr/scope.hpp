@@ -231,9 +231,20 @@ class Scope {
     const Value& value() const noexcept { return ref ? *ref : own; }
   };
 
-  // Evaluation of a read shape: an operator call or a literal.
-  Eval exec(const detail::Node& node);
-  Eval op(const detail::Node& node);
+  // Evaluation writes into the caller's value and answers false on failure,
+  // the message kept in `failure_` until the public entry hands it on.
+  bool eval_into(const Value& expr, Value& out);
+  // A read shape: an operator call or a literal.
+  bool exec(const detail::Node& node, Value& out);
+  bool op(const detail::Node& node, Value& out);
+  bool failed(const char* message) {
+    failure_ = message;
+    return false;
+  }
+  bool failed(std::string&& message) noexcept {
+    failure_ = std::move(message);
+    return false;
+  }
   // Takes a size from `nodes` and `bytes`: the limit message, or nullptr.
   const char* take(uint64_t n, uint64_t b) noexcept {
     if (n <= nodes) {
@@ -268,6 +279,7 @@ class Scope {
   // the innermost binding of one name, so lookups do not scan the stack.
   detail::Small<uint32_t, 16> slots_;
   size_t names_ = 0;
+  std::string failure_;
 };
 
 // Cuts a scope's variable stack back, when it ends, to the length it had
