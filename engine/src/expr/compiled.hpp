@@ -122,7 +122,9 @@ class Arena {
   template <class T>
   T* make(size_t n = 1) {
     static_assert(std::is_trivially_destructible_v<T>);
-    return new (bytes(sizeof(T) * n, alignof(T))) T[n]();
+    T* p = static_cast<T*>(bytes(sizeof(T) * n, alignof(T)));
+    for (size_t i = 0; i < n; ++i) new (p + i) T();
+    return p;
   }
 
  private:
@@ -180,7 +182,13 @@ size_t cached_shapes() noexcept;
 struct Access {
   // Evaluates into `out`; false on failure, the message then in `failure`.
   static bool eval(Scope& s, const Ref& r, Value& out) {
-    return r.node ? s.exec(*r.node, out) : s.eval_into(*r.value, out);
+    if (!r.node) return s.eval_into(*r.value, out);
+    if (!r.node->literal) return s.exec(*r.node, out);
+    // Literal operands are the most common of all: taken here, without a call.
+    const Measure& m = r.node->measure;
+    if (const char* f = m.failure ? m.failure : s.take(m.nodes, m.bytes)) return s.failed(f);
+    out = *r.node->expr;
+    return true;
   }
   static std::string failure(Scope& s) noexcept { return std::move(s.failure_); }
   template <class Message>

@@ -479,7 +479,14 @@ bool Scope::exec(const Node& node, Value& out) {
   --ops;
   if (depth >= limits::kNesting) return failed(limits::kNestingLimit);
   ++depth;
-  const bool ok = op(node, out);
+  bool ok;
+  if (node.form == Form::Get && node.segment_count == 1) {
+    // A plain variable, the most common operator call, without the dispatch.
+    const Value* v = Access::lookup(*this, node.segments[0], node.hash);
+    ok = v ? (out = *v, true) : Access::eval(*this, node.b, out);
+  } else {
+    ok = op(node, out);
+  }
   --depth;
   if (!ok) return false;
   if (const char* f = take(out)) {
