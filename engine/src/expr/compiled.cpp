@@ -17,6 +17,12 @@ const Value kNoName("");
 
 const Value* member(const Value& v, std::string_view key) noexcept { return &v[key]; }
 
+// The loop forms, which evaluate only the first operand and read "as" and "do".
+bool loops(Form f) noexcept {
+  return f == Form::Map || f == Form::Any || f == Form::All || f == Form::Find || f == Form::Count ||
+         f == Form::Filter;
+}
+
 Refs refs_of(const Value* list) noexcept {
   if (!list || !list->is_array()) return {};
   return {&list->arr(), nullptr, static_cast<uint32_t>(list->arr().size())};
@@ -35,6 +41,14 @@ Node read(const Value& expr, const Value& op) {
   n.name = &op;
   n.entry = ops::find(op.str());
   n.form = n.entry ? n.entry->form : Form::Function;
+  if (loops(n.form)) {
+    n.args = refs_of(expr.find("args"));
+    const Value* as = expr.find("as");
+    n.name = !as ? &kItem : as->is_string() ? as : &kNoName;
+    n.hash = Access::hash(n.name->str());
+    n.a.value = member(expr, "do");
+    return n;
+  }
   switch (n.form) {
     case Form::Function:
     case Form::Or:
@@ -54,19 +68,6 @@ Node read(const Value& expr, const Value& op) {
       n.fields = fields_of(expr.find("bind"));
       n.a.value = member(expr, "in");
       break;
-    case Form::Map:
-    case Form::Any:
-    case Form::All:
-    case Form::Find:
-    case Form::Count:
-    case Form::Filter: {
-      n.args = refs_of(expr.find("args"));
-      const Value* as = expr.find("as");
-      n.name = !as ? &kItem : as->is_string() ? as : &kNoName;
-      n.hash = Access::hash(n.name->str());
-      n.a.value = member(expr, "do");
-      break;
-    }
     case Form::Call:
       n.name = member(expr, "fn");
       n.args = refs_of(expr.find("args"));
@@ -78,6 +79,7 @@ Node read(const Value& expr, const Value& op) {
       n.fields = fields_of(expr.find("when"));
       break;
     case Form::Literal: n.a.value = member(expr, "value"); break;
+    default: break;  // the loop forms, read above
   }
   return n;
 }
@@ -166,6 +168,11 @@ class Compiler {
   Node* node(const Value& expr, const Value& op, uint64_t depth) {
     Node* n = root_.arena.make<Node>();
     *n = read(expr, op);
+    if (loops(n->form)) {
+      n->args = refs(n->args, n->args.size == 0 ? 0 : 1, depth);  // only the first is evaluated
+      n->a = ref(n->a, depth + 1);
+      return n;
+    }
     switch (n->form) {
       case Form::Literal: break;  // "value" is never evaluated
       case Form::Get:
@@ -175,15 +182,6 @@ class Compiler {
           n->args = refs(n->args, n->args.size, depth);
         }
         n->b = ref(n->b, depth + 1);
-        break;
-      case Form::Map:
-      case Form::Any:
-      case Form::All:
-      case Form::Find:
-      case Form::Count:
-      case Form::Filter:
-        n->args = refs(n->args, n->args.size == 0 ? 0 : 1, depth);  // only the first is evaluated
-        n->a = ref(n->a, depth + 1);
         break;
       default:
         n->args = refs(n->args, n->args.size, depth);
