@@ -205,9 +205,21 @@ struct Access {
   // The innermost binding, which the caller made with `refer`, refers to
   // another value.
   static void rebind_last(Scope& s, const Value& value) noexcept { s.vars_.back().ref = &value; }
-  static const Value* lookup(const Scope& s, std::string_view name, uint64_t hash) noexcept {
-    const Scope::Probe p = s.find(name, hash);
-    return p.found ? &s.vars_[s.slots_[p.slot] - 1].value() : nullptr;
+  // The innermost binding of `name` (with its hash, and as a string value
+  // when the caller has one at hand: equal names are then mostly the same
+  // bits, found without comparing texts).
+  static const Value* lookup(const Scope& s, std::string_view name, uint64_t hash,
+                             const Value* as_value = nullptr) noexcept {
+    if (s.slots_.empty()) return nullptr;
+    const size_t mask = s.slots_.size() - 1;
+    const uint32_t* slots = s.slots_.data();
+    const Scope::Binding* vars = s.vars_.data();
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+      const uint32_t at = slots[i];
+      if (at == 0) return nullptr;
+      const Scope::Binding& b = vars[at - 1];
+      if (b.hash == hash && ((as_value && b.name.same(*as_value)) || b.name.str() == name)) return &b.value();
+    }
   }
   static uint64_t hash(std::string_view name) noexcept { return json::hash_bytes(name, json::hash_seed()); }
 };

@@ -482,7 +482,8 @@ bool Scope::exec(const Node& node, Value& out) {
   bool ok;
   if (node.form == Form::Get && node.segment_count == 1) {
     // A plain variable, the most common operator call, without the dispatch.
-    const Value* v = Access::lookup(*this, node.segments[0], node.hash);
+    // The path is then the variable's name itself.
+    const Value* v = Access::lookup(*this, node.segments[0], node.hash, node.name);
     ok = v ? (out = *v, true) : Access::eval(*this, node.b, out);
   } else {
     ok = op(node, out);
