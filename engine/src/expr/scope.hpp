@@ -11,7 +11,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <new>
+#include <type_traits>
 #include <span>
 #include <string>
 #include <string_view>
@@ -95,7 +97,11 @@ class Small {
   T* local() noexcept { return std::launder(reinterpret_cast<T*>(local_)); }
   const T* local() const noexcept { return std::launder(reinterpret_cast<const T*>(local_)); }
   void clear() noexcept {
-    while (size_ > 0) pop_back();
+    if constexpr (std::is_trivially_destructible_v<T>) {
+      size_ = 0;
+    } else {
+      while (size_ > 0) pop_back();
+    }
   }
   void release() noexcept {
     clear();
@@ -124,7 +130,11 @@ class Small {
       o.size_ = 0;
       return;
     }
-    for (size_t i = 0; i < o.size_; ++i) new (local() + i) T(std::move(o.local()[i]));
+    if constexpr (std::is_trivially_copyable_v<T>) {
+      std::memcpy(local_, o.local_, o.size_ * sizeof(T));
+    } else {
+      for (size_t i = 0; i < o.size_; ++i) new (local() + i) T(std::move(o.local()[i]));
+    }
     size_ = o.size_;
     o.clear();
   }
