@@ -104,12 +104,15 @@ Value call(const char* op, Array args) { return Value(Object{{"op", op}, {"args"
 }  // namespace
 
 TEST(ExprCompiled, OperatorCasesAgreeOnEveryPass) {
+  const Value ops_scope = zefa::test::load("expr_ops_scope.json");
+  const Value data_scope = J(R"({"context": {"obj": {"b": 1, "a": 2}, "arr": [10, 20]}})");
   for (const char* file : {"cases/expr_ops.json", "cases/expr_data_ops.json"}) {
-    const Value data = zefa::test::load(file);
-    for (const auto& group : data["groups"].obj())
-      for (const Value& c : group.value.arr()) {
-        SCOPED_TRACE(std::string(file) + " " + std::string(group.name()) + ": " + c["expr"].dump().substr(0, 200));
-        agree(c["expr"], data["scope"], data["scope"]["context"]);
+    const Value& scope = std::string_view(file) == "cases/expr_ops.json" ? ops_scope : data_scope;
+    const Value groups = zefa::test::load(file);
+    for (const Value& group : groups.arr())
+      for (const Value& c : group["cases"].arr()) {
+        SCOPED_TRACE(std::string(file) + " " + group["fn"].dump() + ": " + c[0].dump().substr(0, 200));
+        agree(c[0], scope, scope["context"]);
       }
   }
   EXPECT_GT(zefa::expr::detail::cached_shapes(), 0u);
@@ -139,15 +142,19 @@ TEST(ExprCompiled, MeasuredLiteralsChargeAsBefore) {
 }
 
 TEST(ExprCompiled, ProgramCasesAgreeOnEveryPass) {
-  const Value data = zefa::test::load("cases/expr_run.json");
-  for (const Value& c : data["cases"].arr()) {
-    SCOPED_TRACE(c["program"].dump());
-    const Value& rules = c.find("rules") ? c["rules"] : data["rules"];
-    for (uint64_t budget : {uint64_t{10'000}, uint64_t{3}, uint64_t{1}}) {
-      const Value program = J(c["program"].dump());
-      const std::string first = run_outcome(program, rules, budget, c["depth"].as_u64());
-      for (int pass = 1; pass < 3; ++pass)
-        EXPECT_EQ(run_outcome(program, rules, budget, c["depth"].as_u64()), first) << "pass " << pass;
+  const Value rules = zefa::test::load("expr_run_rules.json");
+  const Value groups = zefa::test::load("cases/expr_run.json");
+  for (const Value& group : groups.arr()) {
+    const bool own_rules = group["fn"].str() != "without_rules";
+    for (const Value& c : group["cases"].arr()) {
+      SCOPED_TRACE(c[0].dump());
+      const uint64_t depth = group["fn"].str() == "limited" ? c[2].as_u64() : 0;
+      for (uint64_t budget : {uint64_t{10'000}, uint64_t{3}, uint64_t{1}}) {
+        const Value program = J(c[0].dump());
+        const std::string first = run_outcome(program, own_rules ? rules : Value(), budget, depth);
+        for (int pass = 1; pass < 3; ++pass)
+          EXPECT_EQ(run_outcome(program, own_rules ? rules : Value(), budget, depth), first) << "pass " << pass;
+      }
     }
   }
 }
