@@ -7,6 +7,7 @@
 #include <string>
 
 #include "json.hpp"
+#include "requests.hpp"
 #include "zefa_engine.h"
 
 namespace {
@@ -27,11 +28,7 @@ const std::string& pack() {
 }
 
 void ensure_installed() {
-  static const bool once = [] {
-    std::string req = R"({"op":"install_rules","rules_id":"bench","rules":)" + pack() + "}";
-    zefa_engine_free(zefa_engine_eval(req.c_str()));
-    return true;
-  }();
+  static const bool once = (zefa::bench::install("bench", pack()), true);
   (void)once;
 }
 
@@ -50,30 +47,12 @@ std::string request(const char* op, bool inline_pack) {
 
 void run(benchmark::State& st, const std::string& req) {
   ensure_installed();
-  for (auto _ : st) {
-    char* reply = zefa_engine_eval(req.c_str());
-    benchmark::DoNotOptimize(reply);
-    zefa_engine_free(reply);
-  }
-  st.SetItemsProcessed(st.iterations());
+  zefa::bench::run_request(st, req);
 }
 
-// The floor: parse the request text and write a reply of the same shape.
 void bare(benchmark::State& st, const std::string& req) {
   ensure_installed();
-  char* r = zefa_engine_eval(req.c_str());
-  std::string reply_text(r);
-  zefa_engine_free(r);
-  zefa::json::Value reply;
-  zefa::json::ParseError err;
-  (void)zefa::json::parse(reply_text, reply, err);
-  for (auto _ : st) {
-    zefa::json::Value v;
-    (void)zefa::json::parse(req, v, err);
-    std::string out = reply.dump();
-    benchmark::DoNotOptimize(out);
-  }
-  st.SetItemsProcessed(st.iterations());
+  zefa::bench::bare_request(st, req);
 }
 
 void BM_StrategyReadById(benchmark::State& st) { run(st, request("strategy_read", false)); }

@@ -5,9 +5,6 @@
 
 namespace zefa::record {
 
-namespace {
-
-// Rust-style debug quoting, the form messages show found strings in.
 void quote(std::string_view s, std::string& out) {
   static const char kHex[] = "0123456789abcdef";
   auto code = [&](unsigned c) {
@@ -39,6 +36,8 @@ void quote(std::string_view s, std::string& out) {
   }
   out += '"';
 }
+
+namespace {
 
 // `a`; `a` or `b`; one of `a`, `b`, `c`.
 void list_names(const std::string_view* names, size_t count, std::string& out) {

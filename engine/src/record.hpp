@@ -99,6 +99,9 @@ namespace zefa::record {
 // ---------------------------------------------------------------------------
 // Messages
 
+// A text as messages quote it: in double quotes, with backslash escapes for
+// the quote, the backslash and control characters ("a\"b", "\n", "\u{1b}").
+void quote(std::string_view s, std::string& out);
 // A found value as messages show it: null, boolean `true`, integer `5`,
 // floating point `1.5`, string "F", sequence, map.
 std::string describe(const json::Value& found);

@@ -2,11 +2,11 @@
 // make plans.
 #include "assembly/entity.hpp"
 
-#include <cstdio>
 #include <unordered_set>
 
 #include "data/data.hpp"
 #include "data/prepare.hpp"
+#include "record.hpp"
 
 namespace zefa::assembly {
 
@@ -19,26 +19,7 @@ std::string quoted_list(std::span<const std::string> items) {
   std::string out = "[";
   for (size_t i = 0; i < items.size(); ++i) {
     if (i) out += ", ";
-    out += '"';
-    for (unsigned char c : items[i]) {
-      switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\0': out += "\\0"; break;
-        default:
-          if (c < 0x20 || c == 0x7f) {
-            char buf[12];
-            std::snprintf(buf, sizeof buf, "\\u{%x}", c);
-            out += buf;
-          } else {
-            out += static_cast<char>(c);
-          }
-      }
-    }
-    out += '"';
+    record::quote(items[i], out);
   }
   return out + "]";
 }
@@ -63,6 +44,14 @@ Result<bool> role_statement(Build& build, const Value& st, Scope& scope) {
   return required && required->is_bool() && required->as_bool();
 }
 
+// An assignment to a plan variable whose result stays within the depth a
+// plan may have.
+expr::Done assign_bounded(Scope& scope, std::span<const std::string> path, Value value) {
+  if (path.size() - 1 + static_cast<size_t>(value.depth()) > static_cast<size_t>(entity::kPlanValueDepth))
+    return fail(expr::limits::kNestingLimit);
+  return scope.assign(path, std::move(value));
+}
+
 Result<bool> set_statement(const Value& st, Scope& scope) {
   const Value& where = st["set"];
   std::vector<std::string> path = where.is_string() ? expr::split_path(where.str()) : data::codes(where);
@@ -75,12 +64,12 @@ Result<bool> set_statement(const Value& st, Scope& scope) {
     path.emplace_back();
     for (const json::Member& m : members.obj()) {
       path.back().assign(m.name());
-      ZEFA_CHECK(scope.assign(path, m.value));
+      ZEFA_CHECK(assign_bounded(scope, path, m.value));
     }
     return false;
   }
   ZEFA_TRY(Value v, scope.eval(st["value"]));
-  ZEFA_CHECK(scope.assign(path, std::move(v)));
+  ZEFA_CHECK(assign_bounded(scope, path, std::move(v)));
   return false;
 }
 
@@ -220,9 +209,9 @@ Status<> spend(Tries& tries, uint64_t units) {
 // to the descriptor's tries as well.
 Result<bool> build_run(const Value& program, Scope& scope, Build& build, Tries& tries) {
   uint64_t budget = kStatements;
-  Result<bool> r = expr::run(program, scope, build, budget, 0);
+  ZEFA_TRY(bool stopped, expr::run(program, scope, build, budget, 0));
   ZEFA_CHECK(spend(tries, kStatements - budget));
-  return r;
+  return stopped;
 }
 
 Result<std::optional<Plan>> group(const Entity& entity, const Value& v, Scope& scope, const Value& device,

@@ -77,6 +77,9 @@ namespace entity {
 // variant groups may nest.
 inline constexpr uint64_t kStatements = 10'000;
 inline constexpr uint64_t kGroupNesting = 64;
+// How deep a plan's identity and config may nest: plans travel inside replies
+// and stored driver states, which must stay within the parser's limit.
+inline constexpr int kPlanValueDepth = json::kMaxDepth - 8;
 
 // The value, or the template it refers to: {"$use": name} is replaced by
 // rules["templates"][name] (null when missing), at most 8 times; the value
