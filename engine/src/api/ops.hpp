@@ -1,6 +1,7 @@
 // The operations of each table (internal to the api module).
 #pragma once
 
+#include "api/registry.hpp"
 #include "api/request.hpp"
 
 namespace zefa::api {
@@ -16,6 +17,17 @@ Result<json::Value> ruled(const json::Value& req, Op op);
 Result<json::Value> entity_op(const json::Value& req, std::string_view name, const json::Value& pack);
 // Operations on a live driver named by "handle".
 Result<json::Value> live(const json::Value& req, Op op);
+
+// Driver operations (drivers.cpp). "create" records the pack's fingerprint
+// in the new driver; "open" keeps the installed pack, or a pack record of its
+// own for an inline one (`installed` null).
+Result<json::Value> create_driver(const json::Value& req, const json::Value& pack, const std::string& fingerprint);
+Result<json::Value> open_driver(const json::Value& req, const json::Value& pack, PackRef installed);
+Result<json::Value> carry_documents(const json::Value& req);
+Result<json::Value> settings_of(const json::Value& req);
+Result<json::Value> view_driver(const Opened& found);
+Result<json::Value> snapshot_driver(const Opened& found);
+Result<json::Value> carry_handle(const json::Value& req, const Opened& target);
 
 // An operation whose subsystem is not part of this build yet: recognised,
 // answered, never left hanging.

@@ -75,6 +75,8 @@ Result<json::Value> plain(const json::Value& req, Op op) {
     return status;
   }
   if (name == "check") return check_command(req);
+  if (name == "carry") return carry_documents(req);
+  if (name == "settings") return settings_of(req);
   if (name == "adapter_write") return adapter_write(req);
   if (name == "strategy_write") return adapter::strategy_write(req["name"].str(), req["value"], req["config"]);
   if (name == "merge_rules") {

@@ -51,13 +51,6 @@ json::Value quirk_schema(const json::Value& req, const json::Value& pack) {
   return device;
 }
 
-Result<json::Value> options_then_unserved(const json::Value& req, Op op) {
-  if (!req["options"].is_null()) {
-    ZEFA_CHECK(record::decode<runtime::DriverOptions>(req, "options"));
-  }
-  return not_served(op);
-}
-
 }  // namespace
 
 Result<json::Value> ruled(const json::Value& req, Op op) {
@@ -78,7 +71,8 @@ Result<json::Value> ruled(const json::Value& req, Op op) {
     if (!r.ok()) return fail(ErrorKind::Engine, std::move(r).error());
     return std::move(r).value();
   }
-  if (name == "create" || name == "open") return options_then_unserved(req, op);
+  if (name == "create") return create_driver(req, pack, rules.fingerprint);
+  if (name == "open") return open_driver(req, pack, rules.installed);
   if (name == "classify" || name == "unused" || name == "read" || name == "write" || name == "on_update")
     return entity_op(req, name, pack);
   return not_served(op);
