@@ -73,6 +73,8 @@ Result<json::Value> status_quirk(const Call& c);
 Result<json::Value> adapter_write(const Call& c);
 Result<json::Value> strategy_write(const Call& c);
 Result<json::Value> check(const Call& c);
+Result<json::Value> carry(const Call& c);
+Result<json::Value> settings(const Call& c);
 
 // Ruled
 Result<json::Value> create(const Call& c);
@@ -89,6 +91,9 @@ Result<json::Value> strategy_read(const Call& c);
 Result<json::Value> open(const Call& c);
 
 // Live
+Result<json::Value> view(const Call& c);
+Result<json::Value> snapshot(const Call& c);
+Result<json::Value> carry_handle(const Call& c);
 Result<json::Value> close(const Call& c);
 
 }  // namespace ops

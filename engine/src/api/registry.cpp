@@ -9,10 +9,6 @@
 
 namespace zefa::api {
 
-// Live drivers have no state of their own yet in this build; the registry
-// and handle lookup stand without them.
-struct LiveDriver {};
-
 namespace {
 
 struct IdHash {
@@ -162,6 +158,23 @@ Result<json::Value> remove(std::string_view id) {
 Result<Locked<Drivers>::Access> drivers() {
   static Locked<Drivers> d;
   return d.lock(ErrorKind::Request, "driver registry poisoned");
+}
+
+Result<uint64_t> register_driver(runtime::Driver d) {
+  auto live = std::make_shared<Locked<LiveDriver>>(std::move(d));
+  ZEFA_TRY(auto reg, drivers());
+  const uint64_t handle = reg->last + 1;
+  reg->handles.emplace(handle, std::move(live));
+  reg->last = handle;
+  return handle;
+}
+
+Result<Locked<LiveDriver>::Access> lock(const LiveRef& live) { return live->lock(ErrorKind::Request, "driver poisoned"); }
+
+json::Value status(const driver::Driver& d) {
+  return json::Value(json::Object{{"linked", json::Value(d.linked)},
+                                  {"synced", json::Value(d.synced)},
+                                  {"timers", record::write(d.timers)}});
 }
 
 Result<Opened> opened(const json::Value& req, std::string_view name) {

@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "api/locked.hpp"
+#include "runtime/driver.hpp"
 #include "runtime/rulepack.hpp"
 
 namespace zefa::api {
@@ -15,7 +16,7 @@ namespace zefa::api {
 using PackRef = std::shared_ptr<const runtime::RulePack>;
 
 // A live driver: its own lock over the driver's state.
-struct LiveDriver;
+using LiveDriver = runtime::Driver;
 using LiveRef = std::shared_ptr<Locked<LiveDriver>>;
 
 struct Drivers {
@@ -50,6 +51,15 @@ Result<json::Value> install(const json::Value& rules, std::string_view id);
 // Removes an id; true when it was installed. The pack is released after
 // the lock.
 Result<json::Value> remove(std::string_view id);
+
+// Registers a built driver under the next handle and returns the handle.
+Result<uint64_t> register_driver(runtime::Driver d);
+
+// Exclusive access to a live driver, or "driver poisoned".
+Result<Locked<LiveDriver>::Access> lock(const LiveRef& live);
+
+// {"linked", "synced", "timers"} of a driver, for live replies.
+json::Value status(const driver::Driver& d);
 
 struct Opened {
   uint64_t handle;

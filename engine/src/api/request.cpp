@@ -14,8 +14,8 @@ constexpr Operation kOperations[] = {
     {"merge_rules", Plain, ops::merge_rules},
     {"install_rules", Plain, ops::install_rules},
     {"remove_rules", Plain, ops::remove_rules},
-    {"carry", Plain, ops::not_served},
-    {"settings", Plain, ops::not_served},
+    {"carry", Plain, ops::carry},
+    {"settings", Plain, ops::settings},
     {"merge", Plain, ops::merge},
     {"status_quirk", Plain, ops::status_quirk},
     {"check", Plain, ops::check},
@@ -37,9 +37,9 @@ constexpr Operation kOperations[] = {
     {"open", Ruled, ops::open},
 
     {"drive", Live, ops::not_served},
-    {"view", Live, ops::not_served},
-    {"snapshot", Live, ops::not_served},
-    {"carry_handle", Live, ops::not_served},
+    {"view", Live, ops::view},
+    {"snapshot", Live, ops::snapshot},
+    {"carry_handle", Live, ops::carry_handle},
     {"close", Live, ops::close},
 };
 

@@ -34,20 +34,7 @@ json::Value quirk_for(const Call& c) {
   return pack(c)["quirks"][c.req["device"]["product_id"].str()];
 }
 
-// Driver construction is not in this build; its options are still read, so a
-// malformed "options" member is reported as such.
-Result<json::Value> options_then_unserved(const Call& c) {
-  if (!c.req["options"].is_null()) {
-    ZEFA_CHECK(record::decode<runtime::DriverOptions>(c.req, "options"));
-  }
-  return not_served(c);
-}
-
 }  // namespace
-
-Result<json::Value> create(const Call& c) { return options_then_unserved(c); }
-
-Result<json::Value> open(const Call& c) { return options_then_unserved(c); }
 
 
 Result<json::Value> quirk_schema(const Call& c) {
