@@ -34,6 +34,10 @@ struct Rules {
   const PackRef* installed = nullptr;  // null for the request's own "rules"
 };
 
+// The pack's fingerprint: an installed pack's is computed once and kept, the
+// request's own is computed here.
+std::string fingerprint(const Rules& rules);
+
 // What a handler receives: the request, its operation's name, and what the
 // class resolved (null for the other classes).
 struct Call {
