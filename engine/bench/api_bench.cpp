@@ -7,6 +7,7 @@
 #include <string>
 
 #include "json.hpp"
+#include "testing.hpp"
 #include "zefa_engine.h"
 
 namespace {
@@ -15,10 +16,7 @@ std::string full_pack() {
   std::ifstream in(std::string(ZEFA_TEST_DATA) + "/rules_full.json");
   std::ostringstream s;
   s << in.rdbuf();
-  zefa::json::Value v;
-  zefa::json::ParseError err;
-  (void)zefa::json::parse(s.str(), v, err);
-  return v.dump();
+  return zefa::testing::parse_or_abort(s.str()).dump();
 }
 
 const std::string& pack() {
@@ -64,12 +62,10 @@ void bare(benchmark::State& st, const std::string& req) {
   char* r = zefa_engine_eval(req.c_str());
   std::string reply_text(r);
   zefa_engine_free(r);
-  zefa::json::Value reply;
-  zefa::json::ParseError err;
-  (void)zefa::json::parse(reply_text, reply, err);
+  const zefa::json::Value reply = zefa::testing::parse_or_abort(reply_text);
   for (auto _ : st) {
-    zefa::json::Value v;
-    (void)zefa::json::parse(req, v, err);
+    auto v = zefa::json::parse(req);
+    benchmark::DoNotOptimize(v);
     std::string out = reply.dump();
     benchmark::DoNotOptimize(out);
   }

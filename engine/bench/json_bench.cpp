@@ -5,6 +5,7 @@
 #include <string>
 
 #include "json.hpp"
+#include "testing.hpp"
 
 #ifdef ZEFA_HAVE_RAPIDJSON
 #include <rapidjson/document.h>
@@ -73,9 +74,8 @@ const char* kNames[] = {"objects", "numbers", "strings"};
 void BM_ZefaParse(benchmark::State& st) {
   const std::string& doc = corpus(static_cast<int>(st.range(0)));
   for (auto _ : st) {
-    zefa::json::Value v;
-    zefa::json::ParseError err;
-    if (!zefa::json::parse(doc, v, err)) st.SkipWithError(err.to_string().c_str());
+    auto v = zefa::json::parse(doc);
+    if (!v) st.SkipWithError(v.error().to_string().c_str());
     benchmark::DoNotOptimize(v);
   }
   st.SetBytesProcessed(static_cast<int64_t>(st.iterations() * doc.size()));
@@ -84,9 +84,7 @@ void BM_ZefaParse(benchmark::State& st) {
 
 void BM_ZefaWrite(benchmark::State& st) {
   const std::string& doc = corpus(static_cast<int>(st.range(0)));
-  zefa::json::Value v;
-  zefa::json::ParseError err;
-  (void)zefa::json::parse(doc, v, err);
+  const zefa::json::Value v = zefa::testing::parse_or_abort(doc);
   size_t n = 0;
   for (auto _ : st) {
     std::string out;
@@ -100,9 +98,7 @@ void BM_ZefaWrite(benchmark::State& st) {
 
 void BM_ZefaCopy(benchmark::State& st) {
   const std::string& doc = corpus(0);
-  zefa::json::Value v;
-  zefa::json::ParseError err;
-  (void)zefa::json::parse(doc, v, err);
+  const zefa::json::Value v = zefa::testing::parse_or_abort(doc);
   for (auto _ : st) {
     zefa::json::Value copy = v;
     benchmark::DoNotOptimize(copy);
@@ -112,9 +108,7 @@ void BM_ZefaCopy(benchmark::State& st) {
 
 void BM_ZefaCopyAndWrite(benchmark::State& st) {
   const std::string& doc = corpus(0);
-  zefa::json::Value v;
-  zefa::json::ParseError err;
-  (void)zefa::json::parse(doc, v, err);
+  const zefa::json::Value v = zefa::testing::parse_or_abort(doc);
   for (auto _ : st) {
     zefa::json::Value copy = v;
     copy.obj_mut().insert_or_assign("device_7", 1);

@@ -6,6 +6,7 @@
 
 #include "rules/overrides.hpp"
 #include "json.hpp"
+#include "testing.hpp"
 #include "rules/rules.hpp"
 #include "runtime/rulepack.hpp"
 
@@ -15,19 +16,13 @@ using zefa::json::Value;
 
 // A small complete pack: patches from the input land on a valid base.
 const Value& base_pack() {
-  static const Value pack = [] {
-    Value v;
-    zefa::json::ParseError err;
-    const char* text = R"({"version":1,"platforms":{"switch":{"table":"t","categories":{"kg":{"key":"k"}}}},
+  static const Value pack = zefa::testing::parse_or_abort(R"({"version":1,"platforms":{"switch":{"table":"t","categories":{"kg":{"key":"k"}}}},
       "entities":{"switch":{"kind":"switch","cover":{"position":["p"],"target":"t","instruction":"i","tilt":"a","words":["w"]}}},
       "unused":{"role":"value","variants":[{"when":true,"platform":"sensor","steps":[]}]},
       "templates":{},"functions":{"f":{"params":["x"],"body":null}},"quirks":{},"units":{},"host_units":{},"maps":{},
       "features":{},"constants":{"manufacturer":"M"},"cover_defaults":{"invert_position":false,"settle":1},
       "cover_switches":{"settle":"Settle"},"motion_property":{},"strategies":["enum"],
-      "overrides":{"p":{"cover":{"settle":1,"invert_position":true}}}})";
-    if (!zefa::json::parse(text, v, err)) std::abort();
-    return v;
-  }();
+      "overrides":{"p":{"cover":{"settle":1,"invert_position":true}}}})");
   return pack;
 }
 
@@ -46,9 +41,9 @@ void composed_pack_is_sound(const zefa::Result<Value, std::string>& r) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   if (!zefa::json::valid_utf8(text)) return 0;
-  Value v;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(text, v, err)) return 0;
+  auto parsed = zefa::json::parse(text);
+  if (!parsed) return 0;
+  const Value v = std::move(parsed).value();
 
   auto fp = zefa::runtime::validated(v);
   if (fp.ok() && (fp.value().size() != 64 || fp.value() != zefa::runtime::fingerprint(v))) std::abort();

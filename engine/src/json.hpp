@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "error.hpp"
+
 namespace zefa::json {
 
 // The parser refuses documents nested deeper than this; everything the engine
@@ -339,11 +341,10 @@ struct ParseError {
   std::string to_string() const;
 };
 
-// Strict RFC 8259 parsing of UTF-8 text. Returns false with `err` filled on
-// failure. The text must be valid UTF-8 (the entry points check it).
-// `max_depth` below the default serves texts whose value will be embedded
-// inside other documents.
-bool parse(std::string_view text, Value& out, ParseError& err, int max_depth = kMaxDepth);
+// Strict RFC 8259 parsing of UTF-8 text. The text must be valid UTF-8 (the
+// entry points check it). `max_depth` below the default serves texts whose
+// value will be embedded inside other documents.
+Result<Value, ParseError> parse(std::string_view text, int max_depth = kMaxDepth);
 
 // Compact JSON text.
 std::string dump(const Value& v);

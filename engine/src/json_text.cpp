@@ -514,9 +514,12 @@ std::string ParseError::to_string() const {
   return message + " at line " + std::to_string(line) + " column " + std::to_string(column);
 }
 
-bool parse(std::string_view text, Value& out, ParseError& err, int max_depth) {
+Result<Value, ParseError> parse(std::string_view text, int max_depth) {
   Parser p(text, max_depth);
-  return p.run(out, err);
+  Value out;
+  ParseError err;
+  if (!p.run(out, err)) return Failure<ParseError>{std::move(err)};
+  return out;
 }
 
 void write_string(std::string_view s, std::string& out) {

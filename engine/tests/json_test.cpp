@@ -16,9 +16,8 @@ using zefa::test::Args;
 namespace {
 
 std::string parse_text(std::string_view text) {
-  Value v;
-  zefa::json::ParseError err;
-  return zefa::json::parse(text, v, err) ? v.dump() : err.to_string();
+  auto v = zefa::json::parse(text);
+  return v ? v->dump() : v.error().to_string();
 }
 
 }  // namespace
@@ -53,10 +52,9 @@ TEST(JsonWrite, RandomDoublesRoundTrip) {
     if (!std::isfinite(d)) continue;
     std::string text;
     zefa::json::write_double(d, text);
-    Value back;
-    zefa::json::ParseError err;
-    ASSERT_TRUE(zefa::json::parse(text, back, err) && back.is_f64()) << text;
-    double r = back.as_f64();
+    auto back = zefa::json::parse(text);
+    ASSERT_TRUE(back && back->is_f64()) << text;
+    double r = back->as_f64();
     ASSERT_EQ(std::memcmp(&r, &d, 8), 0) << text;
   }
 }

@@ -68,9 +68,8 @@ TEST(Machine, Programs) {
     }
     EXPECT_EQ(m.state().dump(), c.find("after") ? c["after"].dump() : before.dump()) << c.dump();
     // Whatever a program leaves must read back.
-    Value back;
-    json::ParseError err;
-    EXPECT_TRUE(json::parse(m.serialize().dump(), back, err)) << err.to_string() << c.dump();
+    auto back = json::parse(m.serialize().dump());
+    EXPECT_TRUE(back) << back.error().to_string() << c.dump();
   }
 }
 

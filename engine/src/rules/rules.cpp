@@ -20,10 +20,9 @@ const Result<Value, std::string>& SCHEMA() {
   // A function-local static: initialised exactly once even when several
   // threads arrive together, then only read.
   static const Result<Value, std::string> parsed = []() -> Result<Value, std::string> {
-    Value v;
-    json::ParseError err;
-    if (!json::parse(kText, v, err)) return fail(err.to_string());
-    return v;
+    auto v = json::parse(kText);
+    if (!v) return fail(v.error().to_string());
+    return std::move(v).value();
   }();
   return parsed;
 }
