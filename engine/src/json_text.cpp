@@ -628,11 +628,19 @@ class Writer {
         "8081828384858687888990919293949596979899";
     char tmp[48];
     char* t = tmp + 24;
-    while (u >= 100) {
+    while (u > UINT32_MAX) {
       t -= 2;
       std::memcpy(t, kPairs + 2 * (u % 100), 2);
       u /= 100;
     }
+    // The rest in 32-bit arithmetic, which divides faster.
+    auto w = static_cast<uint32_t>(u);
+    while (w >= 100) {
+      t -= 2;
+      std::memcpy(t, kPairs + 2 * (w % 100), 2);
+      w /= 100;
+    }
+    u = w;
     if (u >= 10) {
       t -= 2;
       std::memcpy(t, kPairs + 2 * u, 2);
