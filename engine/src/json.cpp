@@ -535,13 +535,12 @@ Object::Object(std::initializer_list<std::pair<std::string_view, Value>> init) {
   for (const auto& [k, v] : init) insert_or_assign(k, v);
 }
 
-// The copy keeps the capacity, so members and index copy bytewise.
+// The copy keeps the capacity, so members and index copy bytewise (the
+// count, which other threads may be changing, is not read).
 Object::Object(const Object& o) {
   if (o.empty()) return;
-  const size_t bytes = obj_bytes(o.n_->cap);
-  n_ = static_cast<ObjNode*>(allocate(bytes));
-  std::memcpy(static_cast<void*>(n_), o.n_, bytes);
-  new (&n_->rc) std::atomic<uint32_t>(1);
+  n_ = new_obj(o.n_->cap);
+  std::memcpy(static_cast<void*>(n_->items()), o.n_->items(), obj_bytes(o.n_->cap) - sizeof(ObjNode));
   size_ = o.size_;
   for (const Member& m : *this) {
     m.key.retain();
