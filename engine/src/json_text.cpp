@@ -510,7 +510,7 @@ class Writer {
       case Value::kI64:
       case Value::kF64: number(v); return;
       case Value::kSStr:
-      case Value::kLStr: string(v.str()); return;
+      case Value::kLStr: string(v); return;
       case Value::kArr: {
         const Array& a = v.arr();
         if (a.empty()) return lit("[]", 2);
@@ -530,7 +530,7 @@ class Writer {
         for (const Member& m : o) {
           put(open);
           open = ',';
-          string(m.key.str());
+          string(m.key);
           put(':');
           value(m.value);
         }
@@ -538,6 +538,24 @@ class Writer {
         return;
       }
     }
+  }
+
+  // A short string is copied out of the value's own bytes whole; the text
+  // is checked in two words, the padding past its end masked off.
+  void string(const Value& v) {
+    const size_t n = v.b_[1];
+    if (v.b_[0] != Value::kSStr) return string(v.str());
+    uint64_t lo, hi;
+    std::memcpy(&lo, v.b_, 8);
+    std::memcpy(&hi, v.b_ + 8, 8);
+    const uint64_t lo_mask = (uint64_t{1} << (8 * std::min<size_t>(n, 6))) - 1;
+    const uint64_t hi_mask = n >= 14 ? ~uint64_t{0} : n <= 6 ? 0 : (uint64_t{1} << (8 * (n - 6))) - 1;
+    if ((string_stops(lo >> 16) & lo_mask) | (string_stops(hi) & hi_mask)) return string(v.str());
+    char* p = room(16);
+    *p = '"';
+    std::memcpy(p + 1, v.b_ + 2, Value::kInline);
+    p[n + 1] = '"';
+    used_ += n + 2;
   }
 
   // Plain runs are copied a word at a time; only the bytes that need an
