@@ -13,6 +13,7 @@ Result<json::Value> live(const json::Value& req, Op op) {
     ZEFA_TRY(auto reg, drivers());
     return json::Value(reg->handles.erase(found.handle) == 1);
   }
+  if (op_name(op) == "drive") return drive_driver(req, found);
   if (op_name(op) == "view") return view_driver(found);
   if (op_name(op) == "snapshot") return snapshot_driver(found);
   if (op_name(op) == "carry_handle") return carry_handle(req, found);

@@ -28,6 +28,10 @@ Result<json::Value> settings_of(const json::Value& req);
 Result<json::Value> view_driver(const Opened& found);
 Result<json::Value> snapshot_driver(const Opened& found);
 Result<json::Value> carry_handle(const json::Value& req, const Opened& target);
+// Driver inputs (inputs.cpp): "handle" on a state document checked against
+// the pack's fingerprint, "drive" on a live driver under its lock.
+Result<json::Value> handle_document(const json::Value& req, const json::Value& pack, const std::string& fingerprint);
+Result<json::Value> drive_driver(const json::Value& req, const Opened& found);
 
 // An operation whose subsystem is not part of this build yet: recognised,
 // answered, never left hanging.

@@ -73,6 +73,7 @@ Result<json::Value> ruled(const json::Value& req, Op op) {
   }
   if (name == "create") return create_driver(req, pack, rules.fingerprint);
   if (name == "open") return open_driver(req, pack, rules.installed);
+  if (name == "handle") return handle_document(req, pack, rules.fingerprint);
   if (name == "classify" || name == "unused" || name == "read" || name == "write" || name == "on_update")
     return entity_op(req, name, pack);
   return not_served(op);

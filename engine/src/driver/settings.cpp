@@ -70,12 +70,13 @@ Value Driver::settings_block() const {
   const Value& device = c.own_blocks.size() > 1 ? c.own_blocks[1] : Value();
   for (const cover::Cover& cv : covers) {
     rules::CoverSettings baseline = cv.defaults;
-    for (const json::Member& m : cover::own(product, cv.group).obj())
-      rules::CoverSettings::set(baseline, m.name(), m.value);
+    const Value product_part = cover::own(product, cv.group);
+    for (const json::Member& m : product_part.obj()) rules::CoverSettings::set(baseline, m.name(), m.value);
     const Value base = baseline.serialize();
     const Value mine = cover::own(device, cv.group);
     json::Object diff;
-    for (const json::Member& m : cv.settings.serialize().obj())
+    const Value current = cv.settings.serialize();
+    for (const json::Member& m : current.obj())
       if (!(m.value == base[m.name()]) || mine.find(m.name())) diff.push_unique(m.key, m.value);
     if (diff.empty()) continue;
     Value& part = block["cover"];
