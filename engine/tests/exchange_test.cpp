@@ -2,13 +2,15 @@
 // engine/tests/data/exchanges/*.txt. Each file runs in order in one process;
 // "> " lines are requests, "< " lines the exact replies expected, "#" lines
 // comments. In a request, "@name" (a quoted JSON string) is replaced by the
-// text of engine/tests/data/name.
+// text of engine/tests/data/name. Every driver state document in a reply must
+// read back to the same bytes.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "driver_util.hpp"
 #include "engine_so.hpp"
 
 namespace {
@@ -62,6 +64,7 @@ TEST_P(Exchange, RepliesMatch) {
     } else if (line.rfind("< ", 0) == 0) {
       ASSERT_TRUE(pending) << "line " << lineno << ": reply without a request";
       EXPECT_EQ(reply, line.substr(2)) << GetParam() << ".txt line " << request_line;
+      zefa::test::expect_documents_round_trip(reply);
       pending = false;
     }
   }

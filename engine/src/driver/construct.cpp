@@ -155,34 +155,22 @@ std::vector<Value> own_blocks(const Value& device, const Value& overrides) {
 
 adapter::Adapter build_adapter(const Value& device, const Value& dpmap, const Value& block, const Value& rules) {
   adapter::Adapter a = adapter::Adapter::make(device, dpmap, rules);
-  // Entries by id, so the block's members cost no scan of the entries each.
-  std::vector<std::pair<std::string, adapter::DpEntry>> entries(a.entries.begin(), a.entries.end());
-  std::unordered_map<std::string, size_t> at;
-  at.reserve(entries.size());
-  for (size_t i = 0; i < entries.size(); ++i) at.emplace(entries[i].first, i);
   for (const json::Member& m : block["dp"].obj()) {
-    const std::string id(m.name());
     const std::string_view code = m.value["code"].str();
-    auto it = at.find(id);
+    adapter::DpEntry* entry = a.entries.find(m.name());
     if (m.value.find("type")) {
-      if (it != at.end() && entries[it->second].second.code == code) continue;
-      adapter::DpEntry plain(code, "default", Value::object());
-      if (it != at.end()) {
-        entries[it->second].second = std::move(plain);
-      } else {
-        at.emplace(id, entries.size());
-        entries.emplace_back(id, std::move(plain));
-      }
-    } else if (it != at.end()) {
-      entries[it->second].second.code = std::string(code);
+      if (!entry || entry->code != code) a.entries.insert_or_assign(std::string(m.name()), {code, "default", Value::object()});
+    } else if (entry) {
+      entry->code = std::string(code);
     }
   }
   const std::vector<std::string> removed = data::codes(block["remove"]);
   const std::unordered_set<std::string_view> gone(removed.begin(), removed.end());
-  a.entries.clear();
-  a.entries.reserve(entries.size());
-  for (auto& [id, e] : entries)
-    if (!gone.count(e.code)) a.entries.push_unique(std::move(id), std::move(e));
+  json::OrderedMap<std::string, adapter::DpEntry> kept;
+  kept.reserve(a.entries.size());
+  for (auto& [id, e] : a.entries)
+    if (!gone.count(e.code)) kept.push_unique(id, std::move(e));
+  a.entries = std::move(kept);
   for (const json::Member& m : block["remap"].obj()) {
     a.remaps.obj_mut().insert_or_assign(m.name(), m.value);
     a.set_bounds(m.name(), device);

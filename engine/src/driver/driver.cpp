@@ -1,7 +1,6 @@
 #include "driver/driver.hpp"
 
 #include <array>
-#include <unordered_map>
 
 namespace zefa::record {
 
@@ -174,14 +173,9 @@ Status<> Driver::validate_state() const {
 
 void Driver::carry(const Driver& old) {
   if (old.seq > seq) seq = old.seq;
-  // The old bindings by name, so a large document costs no scan per binding.
-  std::unordered_map<std::string_view, const assembly::Binding*> by_name;
-  by_name.reserve(old.assembly.bindings.size());
-  for (const auto& [name, b] : old.assembly.bindings) by_name.emplace(name, &b);
   for (auto& [name, b] : assembly.bindings) {
-    auto it = by_name.find(name);
-    if (it == by_name.end()) continue;
-    const assembly::Binding* from = it->second;
+    const assembly::Binding* from = old.assembly.bindings.find(name);
+    if (!from) continue;
     const assembly::Plan* mine = plan_of(b, *this);
     const assembly::Plan* theirs = plan_of(*from, old);
     if (!counts_delta(mine) || !counts_delta(theirs) || mine->depends_on != theirs->depends_on) continue;

@@ -70,8 +70,9 @@ Value Driver::settings_block() const {
   const Value& device = c.own_blocks.size() > 1 ? c.own_blocks[1] : Value();
   for (const cover::Cover& cv : covers) {
     rules::CoverSettings baseline = cv.defaults;
-    const Value product_part = cover::own(product, cv.group);
-    for (const json::Member& m : product_part.obj()) rules::CoverSettings::set(baseline, m.name(), m.value);
+    const Value from_product = cover::own(product, cv.group);
+    for (const json::Member& m : from_product.obj())
+      rules::CoverSettings::set(baseline, m.name(), m.value);
     const Value base = baseline.serialize();
     const Value mine = cover::own(device, cv.group);
     json::Object diff;

@@ -13,6 +13,7 @@ namespace zefa::machine {
 namespace {
 
 constexpr uint64_t kStatementBudget = 10'000;
+constexpr size_t kMaxSetPath = 61;  // segments of a "set" path, "state" included
 
 Value initial_state(const Value& config) {
   const Value* initial = config.find("initial_state");
@@ -60,9 +61,10 @@ class Path {
 Result<bool> set(const Value& statement, const Value& target, expr::Scope& scope) {
   const Path path(target);
   if (path.size() == 0 || path[0] != "state") return fail("rules can assign only state slots");
-  // The slot of the last segment sits 63 levels down at most, as with
-  // entity assignment, so a state never nests beyond what can be read back.
-  if (path.size() > expr::limits::kNesting) return fail(expr::limits::kNestingLimit);
+  // A driver's state document holds a machine state three levels down and
+  // travels two levels down in replies; with a value as deep as evaluation
+  // allows, the deepest slot must leave the whole within the parser's limit.
+  if (path.size() > kMaxSetPath) return fail(expr::limits::kNestingLimit);
   ZEFA_TRY(Value value, scope.eval(statement["value"]));
   Value* cur = scope.lookup_mut("state");
   if (!cur) return fail("no state");

@@ -46,7 +46,8 @@ struct MachineEffects final : expr::Effects {
   // send); evaluates only "value", "after" and the members of "send".
   // Answers false (go on), or a plain-message error:
   //   set   "rules can assign only state slots" (path not under "state"),
-  //         "rule nesting limit exceeded" (a path of more than 64 segments),
+  //         "rule nesting limit exceeded" (a path of more than 61 segments,
+  //         so that a driver holding the state can always be read back),
   //         "no state" (no binding named "state");
   //   timer "timer delay must be a finite nonnegative number or null";
   //   other "unknown rule statement".
