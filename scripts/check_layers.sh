@@ -22,7 +22,10 @@ while IFS= read -r file; do
   if [ "$own" = 99 ]; then echo "$file: folder $dir has no layer"; status=1; continue; fi
   while IFS= read -r inc; do
     target=${inc%%/*}
-    [ "$target" = "$inc" ] && continue   # a core header
+    if [ "$target" = "$inc" ]; then
+      [ "$inc" = lib.hpp ] || continue   # a core header
+      target=lib
+    fi
     [ "$target" = "$dir" ] && continue
     other=$(rank "$target")
     if [ "$other" -ge "$own" ]; then

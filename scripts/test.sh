@@ -4,25 +4,33 @@
 #   2. clang with AddressSanitizer + UndefinedBehaviorSanitizer: every test;
 #   3. clang with ThreadSanitizer: the concurrency tests;
 #   4. clang with libFuzzer: each harness replays its seed corpus and fuzzes
-#      briefly.
-# Any failure or sanitizer report fails the run.
+#      briefly;
+#   5. g++ Release with warnings as errors: the benchmarks build.
+# Any failure or sanitizer report fails the run. The same test passing in
+# several builds counts once in the closing line; each build reports its own
+# count above it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/check_layers.sh
 jobs=$(nproc)
-passed=0
-# Runs ctest, echoing its output, and counts the tests it passed.
+names=$(mktemp)  # one line per passed test per build: its name
+builds=()        # "build: count" per build
+trap 'rm -f "$names"' EXIT
+# Runs ctest for the named build, echoing its output, and records the tests
+# it passed.
 run_ctest() {
-  local out
+  local build=$1 out status n
+  shift
   out=$(mktemp)
   ctest "$@" 2>&1 | tee "$out"
-  local status=${PIPESTATUS[0]}
-  local n
-  n=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$out" | tail -n 1)
-  rm -f "$out"
+  status=${PIPESTATUS[0]}
+  sed -n 's/^ *[0-9]*\/[0-9]* Test *#[0-9]*: \([^ ]*\) .* Passed .*/\1/p' "$out" > "$out.names"
+  n=$(wc -l < "$out.names")
+  cat "$out.names" >> "$names"
+  rm -f "$out" "$out.names"
   [ "$status" -eq 0 ] || exit "$status"
-  passed=$((passed + ${n:-0}))
+  builds+=("$build: $n")
 }
 fuzz_seconds=${ZEFA_FUZZ_SECONDS:-10}
 
@@ -34,26 +42,27 @@ echo "== g++ build"
 cmake -S . -B build/gcc -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DZEFA_WERROR=ON >/dev/null
 cmake --build build/gcc -j "$jobs"
-run_ctest --test-dir build/gcc -j "$jobs" --output-on-failure
+run_ctest g++ --test-dir build/gcc -j "$jobs" --output-on-failure
 
 echo "== clang, address + undefined sanitizers"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DZEFA_WERROR=ON \
   -DZEFA_SANITIZE=address,undefined -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" >/dev/null
 cmake --build build/asan -j "$jobs"
-run_ctest --test-dir build/asan -j "$jobs" --output-on-failure
+run_ctest asan+ubsan --test-dir build/asan -j "$jobs" --output-on-failure
 
 echo "== clang, thread sanitizer (concurrency tests)"
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
   -DZEFA_SANITIZE=thread -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" >/dev/null
 cmake --build build/tsan -j "$jobs" --target zefa_tests
-run_ctest --test-dir build/tsan -j "$jobs" -R Concurrency --output-on-failure
+run_ctest tsan --test-dir build/tsan -j "$jobs" -R Concurrency --output-on-failure
 
 echo "== clang, libFuzzer harnesses (${fuzz_seconds}s each)"
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DZEFA_FUZZ=ON -DZEFA_BENCH=OFF >/dev/null
 cmake --build build/fuzz -j "$jobs" --target zefa_fuzzers
+fuzzed=0
 for h in build/fuzz/engine/fuzz/fuzz_*; do
   name=$(basename "$h")
   work=$(mktemp -d)
@@ -67,6 +76,17 @@ for h in build/fuzz/engine/fuzz/fuzz_*; do
   [ "$status" -eq 0 ] || tail -n 40 "$work.log"
   rm -rf "$work" "$work.log"
   [ "$status" -eq 0 ] || { echo "$name failed"; exit 1; }
-  passed=$((passed + 1))
+  echo "fuzz:$name" >> "$names"
+  fuzzed=$((fuzzed + 1))
 done
-echo "tests: $passed passed, 0 failed"
+builds+=("libFuzzer harnesses: $fuzzed")
+
+echo "== g++ Release, warnings as errors: benchmarks"
+cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DZEFA_WERROR=ON >/dev/null
+cmake --build build/bench -j "$jobs" --target zefa_bench
+builds+=("benchmarks (Release): built")
+
+echo "== summary"
+printf '  %s\n' "${builds[@]}"
+echo "tests: $(sort -u "$names" | wc -l) passed, 0 failed"

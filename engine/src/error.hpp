@@ -83,6 +83,14 @@ Failure<E> failure_of(Result<T, E>&& r) {
   return {std::move(r).error()};
 }
 
+// A helper's plain-message result as an EngineError result of `kind`, the
+// message unchanged; a value passes through.
+template <class T>
+Result<T> with_kind(ErrorKind kind, Result<T, std::string>&& r) {
+  if (!r.ok()) return fail(kind, std::move(r).error());
+  return std::move(r).value();
+}
+
 }  // namespace zefa
 
 #define ZEFA_CAT2_(a, b) a##b

@@ -96,13 +96,6 @@ ZEFA_ENGINE_API char* zefa_engine_eval(const char* request) {
   return out;
 }
 
-ZEFA_ENGINE_API void zefa_engine_free(char* reply) {
-  if (!reply) return;
-  // The reply's length is its NUL; clearing the first byte makes a stale
-  // pointer read as empty rather than as an old reply.
-  (void)std::strlen(reply);
-  reply[0] = 0;
-  std::free(reply);
-}
+ZEFA_ENGINE_API void zefa_engine_free(char* reply) { std::free(reply); }
 
 }  // extern "C"

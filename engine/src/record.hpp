@@ -66,7 +66,7 @@
 // `json::Value serialize() const` (data::Table). A type of its own kind gets a
 // specialisation of record::Codec (see below).
 //
-// Messages are the reader forms every Part quotes: "missing field `x`",
+// Messages have the reader's fixed forms: "missing field `x`",
 // "duplicate field `x`", "unknown field `x`, expected ...", "unknown variant
 // `x`, expected one of `a`, `b`, `c`", "invalid type: {found}, expected {what}",
 // "invalid length N, expected {what}", "invalid value: {found}, expected

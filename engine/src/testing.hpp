@@ -1,6 +1,6 @@
 // Fault injection for tests: lets a test raise an internal fault at a named
 // point (for example while a registry lock is held). In normal operation no
-// hook is installed and a fault point is one relaxed atomic load.
+// hook is installed and a fault point is one atomic load.
 #pragma once
 
 #include <string_view>

@@ -11,7 +11,7 @@
 #include "data/codecs.hpp"
 #include "adapter/strategies.hpp"
 #include "record.hpp"
-#include "test_util.hpp"
+#include "fn_cases.hpp"
 
 namespace adapter = zefa::adapter;
 namespace record = zefa::record;
@@ -27,44 +27,39 @@ Adapter doc(const Value& v) {
   return std::move(a).value();
 }
 
-// A result as compact JSON; a failure as "!", the kind's number, a space
-// and the message.
-std::string shown(const zefa::Result<Value>& r) {
-  if (r.ok()) return r.value().dump();
-  return "!" + std::to_string(static_cast<int>(r.error().kind)) + " " + r.error().message;
-}
-
-std::string call(std::string_view fn, const Value& in, const Value& device) {
-  if (fn == "strategy_read") {
-    auto r = adapter::strategy_read(in[0].str(), in[1], in[2], in[3]);
-    return r.ok() ? r.value().dump() : "!" + r.error();
-  }
-  if (fn == "strategy_write") return shown(adapter::strategy_write(in[0].str(), in[1], in[2]));
-  if (fn == "adapter_make") return record::write(Adapter::make(in[0], in[1], in[2])).dump();
-  if (fn == "adapter_doc") return record::write(doc(in)).dump();
-  if (fn == "adapter_write") return shown(doc(in[0]).write(in[1].arr()));
-  if (fn == "remaps") {
-    Adapter a;
-    a.remaps = in[0];
-    const Value& on = in.size() > 2 ? in[2] : device;
-    for (const Value& step : in[1].arr()) {
-      if (step[0].str() == "invert") a.invert(step[1].str(), on);
-      else a.set_bounds(step[1].str(), on);
-    }
-    return a.remaps.dump();
-  }
-  return "no such function";
+// A failure as {"error": the kind's number, a space and the message}.
+Value shown(const zefa::Result<Value>& r) {
+  if (r.ok()) return r.value();
+  return Value(zefa::json::Object{
+      {"error", Value(std::to_string(static_cast<int>(r.error().kind)) + " " + r.error().message)}});
 }
 
 }  // namespace
 
 TEST(Adapter, Calls) {
-  Value device = zefa::test::load("cases/adapter_device.json");
-  const Value cases = zefa::test::load("cases/adapter_calls.json");
-  for (const Value& c : cases.arr()) {
-    std::string want = c.find("error") ? "!" + std::string(c["error"].str()) : c["want"].dump();
-    EXPECT_EQ(call(c["fn"].str(), c["in"], device), want) << c.dump();
-  }
+  using zefa::test::Args;
+  static const Value device = zefa::test::load("adapter_device.json");
+  zefa::test::run_cases("adapter_calls.json", {
+      {"strategy_read", [](const Args& a) {
+         return zefa::test::outcome(adapter::strategy_read(a[0].str(), a[1], a[2], a[3]), [](const Value& v) { return v; });
+       }},
+      {"strategy_write", [](const Args& a) { return shown(adapter::strategy_write(a[0].str(), a[1], a[2])); }},
+      {"adapter_make", [](const Args& a) { return record::write(Adapter::make(a[0], a[1], a[2])); }},
+      {"adapter_doc", [](const Args& a) { return record::write(doc(a[0])); }},
+      {"adapter_write", [](const Args& a) { return shown(doc(a[0]).write(a[1].arr())); }},
+      // [remaps, steps, device]: the remaps after the steps, on
+      // adapter_device.json when no device is given.
+      {"remaps", [](const Args& a) {
+         Adapter ad;
+         ad.remaps = a[0];
+         const Value& on = a.size() > 2 ? a[2] : device;
+         for (const Value& step : a[1].arr()) {
+           if (step[0].str() == "invert") ad.invert(step[1].str(), on);
+           else ad.set_bounds(step[1].str(), on);
+         }
+         return ad.remaps;
+       }},
+  });
 }
 
 TEST(AdapterConcurrency, OneAdapterSharedByThreads) {

@@ -21,11 +21,8 @@ using json::Value;
 using test::J;
 
 TEST(AssemblyIlValue, ByDefinition) {
-  const Value cases = test::load("cases/machine_il_value.json");
-  for (const Value& c : cases.arr()) {
-    if (c.is_string()) continue;
-    EXPECT_EQ(assembly::il_value(c["value"], c["definition"]).dump(), c["out"].dump()) << c.dump();
-  }
+  test::run_cases("machine_il_value.json",
+                  {{"il_value", [](const test::Args& a) { return assembly::il_value(a[0], a[1]); }}});
 }
 
 TEST(AssemblyIlValue, NonFiniteFloatsGiveNull) {

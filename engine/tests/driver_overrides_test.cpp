@@ -32,7 +32,6 @@ TEST(DriverOverrides, Prepare) {
            return Value(json::Array{p.device, p.block, p.dpmap, p.info});
          });
        }},
-      {"value_fits", [](const Args& a) { return Value(ov::value_fits(a[1], a[0])); }},
   });
 }
 

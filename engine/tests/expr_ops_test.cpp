@@ -1,53 +1,61 @@
-// Runs the operator case files (data/cases/expr_*.json). Each case evaluates
-// "expr" in a fresh scope over the file's "scope" and expects the result
-// "want" (as compact text), the failure "error", or, with neither, success;
-// "size" is the result's length, "spent" the budgets it took. Every case
-// leaves the scope's bindings and nesting as it found them.
+// The operator case tables (data/cases/expr_ops.json, expr_data_ops.json,
+// expr_limits.json). Every case evaluates an expression in a fresh scope
+// over the table's scope: "eval" gives the result or {"error": message},
+// "succeeds" true on success, "size" the result's length, "spent"
+// [result, the named budgets it took]. Every case must leave the scope's
+// bindings and nesting as it found them.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <utility>
 
 #include "expr/scope.hpp"
-#include "test_util.hpp"
+#include "fn_cases.hpp"
 
 using zefa::expr::Scope;
 using zefa::json::Array;
 using zefa::json::Object;
 using zefa::json::Value;
+using zefa::test::Args;
 namespace limits = zefa::expr::limits;
 
 namespace {
 
-void run_cases(const char* file, const Value& generated = Value()) {
-  const Value data = zefa::test::load(std::string("cases/") + file);
-  const Value& scope = data["scope"];
-  const Value& ctx = generated.is_null() ? scope["context"] : generated;
-  for (const auto& group : data["groups"].obj()) {
-    for (const Value& c : group.value.arr()) {
-      SCOPED_TRACE(std::string(group.name()) + ": " + c["expr"].dump().substr(0, 200));
-      Scope s = Scope(scope["functions"]).with_fields(ctx);
-      if (scope.find("rules")) s.with("rules", scope["rules"]);
-      const size_t vars = s.size();
-      auto r = s.eval(c["expr"]);
-      const std::string want = c.find("error") ? "error: " + std::string(c["error"].str())
-                               : c.find("want") ? c["want"].dump()
-                                                : "ok";
-      EXPECT_EQ(!r.ok() ? "error: " + r.error() : c.find("want") ? r.value().dump() : "ok", want);
-      EXPECT_EQ(s.size(), vars);
-      EXPECT_EQ(s.depth, 0u);
-      if (const Value* size = c.find("size"); size && r.ok()) {
-        EXPECT_EQ(r.value().is_string() ? r.value().str().size() : r.value().size(), size->as_u64());
-      }
-      const std::pair<const char*, uint64_t> spent[] = {
-          {"ops", limits::kOps - s.ops}, {"nodes", limits::kNodes - s.nodes}, {"bytes", limits::kBytes - s.bytes}};
-      for (const auto& [name, n] : spent) {
-        if (const Value* w = c["spent"].find(name)) {
-          EXPECT_EQ(n, w->as_u64()) << name;
-        }
-      }
-    }
-  }
+// Scope members: "context" (its members become variables), "functions",
+// "rules".
+zefa::test::CaseFns evaluators(Value scope) {
+  auto run = [scope](const Value& expr, const auto& show) {
+    Scope s = Scope(scope["functions"]).with_fields(scope["context"]);
+    if (scope.find("rules")) s.with("rules", scope["rules"]);
+    const size_t vars = s.size();
+    auto r = s.eval(expr);
+    if (s.size() != vars || s.depth != 0) return Value("scope not restored");
+    return show(r, s);
+  };
+  auto outcome = [](const zefa::expr::Eval& r) {
+    return zefa::test::outcome(r, [](const Value& v) { return v; });
+  };
+  return {
+      {"eval", [=](const Args& a) { return run(a[0], [&](const auto& r, const Scope&) { return outcome(r); }); }},
+      {"succeeds", [=](const Args& a) { return run(a[0], [](const auto& r, const Scope&) { return Value(r.ok()); }); }},
+      {"size", [=](const Args& a) {
+         return run(a[0], [&](const auto& r, const Scope&) {
+           if (!r.ok()) return outcome(r);
+           return Value(static_cast<uint64_t>(r.value().is_string() ? r.value().str().size() : r.value().size()));
+         });
+       }},
+      {"spent", [=](const Args& a) {
+         return run(a[0], [&](const auto& r, const Scope& s) {
+           const std::pair<const char*, uint64_t> spent[] = {
+               {"ops", limits::kOps - s.ops}, {"nodes", limits::kNodes - s.nodes}, {"bytes", limits::kBytes - s.bytes}};
+           Object took;
+           for (const Value& name : a[1].arr())
+             for (const auto& [n, v] : spent)
+               if (name.str() == n) took.insert_or_assign(n, Value(v));
+           return Value(Array{outcome(r), Value(std::move(took))});
+         });
+       }},
+  };
 }
 
 // The values of expr_limits.json, too big to write down.
@@ -79,6 +87,11 @@ Value big_context() {
 
 }  // namespace
 
-TEST(ExprOps, Cases) { run_cases("expr_ops.json"); }
-TEST(ExprDataOps, Cases) { run_cases("expr_data_ops.json"); }
-TEST(ExprDataOps, Limits) { run_cases("expr_limits.json", big_context()); }
+TEST(ExprOps, Cases) {
+  zefa::test::run_cases("expr_ops.json", evaluators(zefa::test::load("expr_ops_scope.json")));
+}
+TEST(ExprDataOps, Cases) {
+  zefa::test::run_cases("expr_data_ops.json",
+                        evaluators(zefa::test::J(R"({"context": {"obj": {"b": 1, "a": 2}, "arr": [10, 20]}})")));
+}
+TEST(ExprDataOps, Limits) { zefa::test::run_cases("expr_limits.json", evaluators(Value(Object{{"context", big_context()}}))); }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "expr/run.hpp"
-#include "test_util.hpp"
+#include "fn_cases.hpp"
 
 using zefa::ErrorKind;
 using zefa::Result;
@@ -36,33 +36,50 @@ class Recorder : public zefa::expr::Effects {
 
 }  // namespace
 
-// data/cases/expr_run.json: each "program" runs with the file's rules (a case
-// may replace them; null binds none), a budget of 10,000 statements unless
-// "budget" says otherwise, at "depth" (0). It ends "want" ("done" or
-// "stopped") or with "error" (of "kind"), having "emitted" and "used" that much.
+struct Ran {
+  Value outcome;  // "done", "stopped" or {"error": message}
+  Value emitted;
+  uint64_t used = 0;
+  int kind = -1;
+};
+
+// Runs a program at `depth` with a statement budget, the rule pack bound
+// unless null.
+Ran run(const Value& program, const Value& rules, uint64_t budget = 10'000, uint64_t depth = 0) {
+  Scope s;
+  if (!rules.is_null()) s.with("rules", rules);
+  Recorder rec;
+  uint64_t left = budget;
+  auto r = zefa::expr::run(program, s, rec, left, depth);
+  Ran out{r.ok() ? Value(r.value() ? "stopped" : "done")
+                 : Value(zefa::json::Object{{"error", Value(r.error().message)}}),
+          Value(rec.emitted), budget - left};
+  if (!r.ok()) out.kind = static_cast<int>(r.error().kind);
+  return out;
+}
+
+// The function table data/cases/expr_run.json, with the templates of
+// data/expr_run_rules.json.
 TEST(ExprRun, Cases) {
-  const Value data = zefa::test::load("cases/expr_run.json");
-  for (const Value& c : data["cases"].arr()) {
-    SCOPED_TRACE(c["program"].dump());
-    const Value& rules = c.find("rules") ? c["rules"] : data["rules"];
-    Scope s;
-    if (!rules.is_null()) s.with("rules", rules);
-    Recorder rec;
-    const uint64_t budget = c.find("budget") ? c["budget"].as_u64() : 10'000;
-    uint64_t left = budget;
-    auto r = zefa::expr::run(c["program"], s, rec, left, c["depth"].as_u64());
-    EXPECT_EQ(!r.ok() ? "error: " + r.error().message : r.value() ? "stopped" : "done",
-              c.find("error") ? "error: " + std::string(c["error"].str()) : std::string(c["want"].str()));
-    if (c.find("kind")) {
-      EXPECT_EQ(r.ok() ? -1 : static_cast<int64_t>(r.error().kind), c["kind"].as_i64());
-    }
-    if (c.find("emitted")) {
-      EXPECT_EQ(Value(rec.emitted).dump(), c["emitted"].dump());
-    }
-    if (c.find("used")) {
-      EXPECT_EQ(budget - left, c["used"].as_u64());
-    }
-  }
+  using zefa::json::Array;
+  using zefa::test::Args;
+  static const Value rules = zefa::test::load("expr_run_rules.json");
+  zefa::test::run_cases("expr_run.json", {
+      {"run", [](const Args& a) {
+         Ran r = run(a[0], rules);
+         return Value(Array{r.outcome, r.emitted, Value(r.used)});
+       }},
+      {"kind", [](const Args& a) {
+         Ran r = run(a[0], rules);
+         return Value(Array{r.outcome, Value(r.kind)});
+       }},
+      {"without_rules", [](const Args& a) {
+         Ran r = run(a[0], Value());
+         return Value(Array{r.outcome, r.emitted});
+       }},
+      {"limited", [](const Args& a) { return run(a[0], rules, a[1].as_u64(), a[2].as_u64()).outcome; }},
+      {"outcome", [](const Args& a) { return run(a[0], rules).outcome; }},
+  });
 }
 
 // 10,001 statements of any kind: the last one finds the budget empty.

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "expr/scope.hpp"
-#include "test_util.hpp"
+#include "fn_cases.hpp"
 
 using zefa::expr::Scope;
 using zefa::json::Value;
@@ -23,35 +23,34 @@ std::vector<std::string> strings(const Value& list) {
 
 }  // namespace
 
-// data/cases/expr_scope.json: rows for the scope's helpers. "index" rows are
-// [container, key, selected] (nothing selected without the third); "assign"
-// changes a binding "x" made by reference, which stays as it was.
+// The scope's helpers, from the function table data/cases/expr_scope.json.
 TEST(ExprScope, Cases) {
-  const Value data = zefa::test::load("cases/expr_scope.json");
-  for (const Value& c : data["index"].arr()) {
-    const Value* got = expr::index(c[0], c[1]);
-    EXPECT_EQ(got ? got->dump() : "nothing", c.size() > 2 ? c[2].dump() : "nothing") << c.dump();
-  }
-  for (const Value& c : data["text"].arr()) EXPECT_EQ(expr::text(c[0]), c[1].str()) << c.dump();
-  for (const Value& c : data["hex_ints"].arr())
-    EXPECT_EQ(expr::hex_ints(c[0], c[1].as_u64(), c[2].as_u64()).dump(), c[3].dump()) << c.dump();
-  for (const Value& c : data["split_path"].arr()) EXPECT_EQ(expr::split_path(c[0].str()), strings(c[1])) << c.dump();
-  for (const Value& c : data["assign"].arr()) {
-    const std::string before = c["x"].dump();
-    Scope s = Scope().with("x", c["x"]);
-    auto r = s.assign(strings(c["path"]), c["value"]);
-    EXPECT_EQ(!r.ok() ? "error: " + r.error() : c.find("after") ? s.lookup("x")->dump() : "ok",
-              c.find("error") ? "error: " + std::string(c["error"].str())
-              : c.find("after") ? c["after"].dump()
-                                : "ok")
-        << c.dump();
-    EXPECT_EQ(c["x"].dump(), before);
-  }
-  for (const Value& c : data["feature"].arr()) {
-    Scope s;
-    if (c.find("rules")) s.with("rules", c["rules"]);
-    EXPECT_EQ(Value(s.feature("s", "k")), c["want"]) << c.dump();
-  }
+  using zefa::test::Args;
+  zefa::test::run_cases("expr_scope.json", {
+      {"index", [](const Args& a) {
+         const Value* got = expr::index(a[0], a[1]);
+         return got ? Value(zefa::json::Array{*got}) : Value::array();
+       }},
+      {"text", [](const Args& a) { return Value(expr::text(a[0])); }},
+      {"hex_ints", [](const Args& a) { return expr::hex_ints(a[0], a[1].as_u64(), a[2].as_u64()); }},
+      {"split_path", [](const Args& a) {
+         zefa::json::Array out;
+         for (const std::string& s : expr::split_path(a[0].str())) out.emplace_back(s);
+         return Value(std::move(out));
+       }},
+      {"assign", [](const Args& a) {
+         const std::string before = a[0].dump();
+         Scope s = Scope().with("x", a[0]);
+         auto r = s.assign(strings(a[1]), a[2]);
+         if (a[0].dump() != before) return Value("the bound value changed");
+         return zefa::test::outcome(r, [&](const auto&) { return *s.lookup("x"); });
+       }},
+      {"feature", [](const Args& a) {
+         Scope s;
+         if (!a.empty()) s.with("rules", a[0]);
+         return Value(s.feature("s", "k"));
+       }},
+  });
 }
 
 TEST(ExprScope, VisitCountersSaturate) {

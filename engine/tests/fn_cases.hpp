@@ -1,7 +1,9 @@
-// Function case tables from engine/tests/data/cases/*.json: a JSON array of
-// groups {"fn", "given": [leading arguments], "cases": [[arguments..., want]]}.
-// Each case calls fns[fn](given + arguments) and compares compact texts, so 25
-// and 25.0 differ. Errors are written {"error": message}.
+// The case-table format of engine/tests/data/cases/*.json: a JSON array of
+// groups {"fn", "note", "given": [leading arguments], "cases": [[arguments...,
+// want]]} ("note" and "given" optional). Each case calls fns[fn](given +
+// arguments) and compares compact texts, so 25 and 25.0 differ. Errors are
+// written {"error": message}. The expression tables (expr_*.json) add a
+// shared evaluation scope and are read by expr_ops_test.cpp.
 #pragma once
 
 #include <gtest/gtest.h>

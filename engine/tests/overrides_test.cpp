@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "test_util.hpp"
+#include "assembly/assembly.hpp"
+#include "fn_cases.hpp"
 
 namespace zefa {
 namespace {
@@ -20,19 +21,21 @@ namespace ov = rules::overrides;
 
 std::string outcome(const Status<std::string>& r) { return r.ok() ? "ok" : r.error(); }
 
+Value shown(const Status<std::string>& r) { return Value(r.ok() ? "ok" : r.error()); }
+
 TEST(Overrides, Cases) {
-  const Value rules = test::load("overrides_base.json");
-  const Value cases = test::load("cases/overrides_checks.json");
-  for (const Value& c : cases.arr()) {
-    const std::string_view check = c["check"].str();
-    const Value& in = c["input"];
-    std::vector<std::string_view> allowed;
-    for (const Value& a : c["allowed"].arr()) allowed.push_back(a.str());
-    const auto r = check == "mapping"   ? ov::validate_mapping(in, rules)
-                   : check == "unknown" ? ov::unknown(in, allowed)
-                                        : ov::validate(in, rules, check == "strict");
-    EXPECT_EQ(outcome(r), c["expected"].str()) << c.dump();
-  }
+  static const Value rules = test::load("overrides_base.json");
+  test::run_cases("overrides_checks.json", {
+      {"mapping", [](const test::Args& a) { return shown(ov::validate_mapping(a[0], rules)); }},
+      {"block", [](const test::Args& a) { return shown(ov::validate(a[0], rules, false)); }},
+      {"strict", [](const test::Args& a) { return shown(ov::validate(a[0], rules, true)); }},
+      {"unknown", [](const test::Args& a) {
+         std::vector<std::string_view> allowed;
+         for (const Value& k : a[1].arr()) allowed.push_back(k.str());
+         return shown(ov::unknown(a[0], allowed));
+       }},
+      {"fits", [](const test::Args& a) { return Value(assembly::value_fits(a[1], a[0])); }},
+  });
 }
 
 // A program whose innermost (empty) program sits `levels` "if"s down. Built

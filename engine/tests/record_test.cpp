@@ -1,7 +1,5 @@
-// Typed records read from JSON, for every module that declares one. Each
-// case file under data/cases holds rows {"type", "in", "out" | "error"}: "in"
-// read as the named type gives the record written back as "out", or the
-// reader's exact message; string elements are headings.
+// Typed records read from JSON, for every module that declares one, from
+// function case tables (data/cases/*_reading.json, machine_json_form.json).
 #include "record.hpp"
 
 #include <gtest/gtest.h>
@@ -13,7 +11,7 @@
 #include "machine/machine.hpp"
 #include "protocol.hpp"
 #include "runtime/options.hpp"
-#include "test_util.hpp"
+#include "fn_cases.hpp"
 
 namespace zefa::recordtest {
 
@@ -124,23 +122,22 @@ struct Pair {
   }
 };
 
-// The record written back, or "error: " and the reader's message.
+// The record written back, or {"error": the reader's message}.
 template <class T, auto read = &record::read<T>>
-std::string roundtrip(const Value& in) {
-  auto r = read(in);
-  return r.ok() ? record::write(r.value()).dump() : "error: " + r.error();
+Value roundtrip(const test::Args& a) {
+  return test::outcome(read(a[0]), [](const T& v) { return record::write(v); });
 }
 
-// "in" is [name, [expected names]].
+// [name, [expected names]].
 template <auto message>
-std::string name_list(const Value& in) {
+Value name_list(const test::Args& a) {
   std::vector<std::string_view> names;
-  for (const Value& n : in[1].arr()) names.push_back(n.str());
-  return Value(message(in[0].str(), names.data(), names.size())).dump();
+  for (const Value& n : a[1].arr()) names.push_back(n.str());
+  return Value(message(a[0].str(), names.data(), names.size()));
 }
 
 using protocol::DpKind, protocol::SlotKind, protocol::StateSource;
-const std::map<std::string_view, std::string (*)(const Value&)> kReaders = {
+const test::CaseFns kReaders = {
     {"Gadget", roundtrip<Gadget>},
     {"Strict", roundtrip<Strict>},
     {"Side", roundtrip<Side>},
@@ -149,7 +146,7 @@ const std::map<std::string_view, std::string (*)(const Value&)> kReaders = {
     {"Shape", roundtrip<Shape>},
     {"Switch", roundtrip<Switch>},
     {"Pair", roundtrip<Pair>},
-    {"describe", [](const Value& v) { return Value(record::describe(v)).dump(); }},
+    {"describe", [](const test::Args& a) { return Value(record::describe(a[0])); }},
     {"unknown_variant", name_list<record::unknown_variant>},
     {"unknown_field", name_list<record::unknown_field>},
     {"Input", roundtrip<protocol::Input, &protocol::Input::deserialize>},
@@ -160,28 +157,18 @@ const std::map<std::string_view, std::string (*)(const Value&)> kReaders = {
     {"Channel", roundtrip<protocol::Channel>},
     {"SlotKind?", roundtrip<std::optional<SlotKind>>},
     {"StateSource?", roundtrip<std::optional<StateSource>>},
-    {"DpKind::parse", [](const Value& v) { return record::write(DpKind::parse(v.str())).dump(); }},
+    {"DpKind::parse", [](const test::Args& a) { return record::write(DpKind::parse(a[0].str())); }},
     {"DriverOptions", roundtrip<runtime::DriverOptions, &runtime::DriverOptions::deserialize>},
     {"HostEnv", roundtrip<runtime::HostEnv, &runtime::HostEnv::deserialize>},
     {"Machine", roundtrip<machine::Machine, &machine::Machine::deserialize>},
 };
 
-class RecordReading : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(RecordReading, CasesMatch) {
-  const Value cases = test::load(std::string("cases/") + GetParam() + ".json");
-  for (const Value& c : cases.arr()) {
-    if (c.is_string()) continue;
-    auto reader = kReaders.find(c["type"].str());
-    ASSERT_NE(reader, kReaders.end()) << c.dump();
-    const Value* error = c.find("error");
-    EXPECT_EQ(reader->second(c["in"]), error ? "error: " + std::string(error->str()) : c["out"].dump()) << c.dump();
-  }
+// Each function is a record type read from "in" and written back, or one of
+// the message builders.
+TEST(RecordReading, Cases) {
+  for (const char* file : {"record_reading.json", "protocol_reading.json", "options_reading.json", "machine_json_form.json"})
+    test::run_cases(file, kReaders);
 }
-
-INSTANTIATE_TEST_SUITE_P(Files, RecordReading,
-                         ::testing::Values("record_reading", "protocol_reading", "options_reading", "machine_json_form"),
-                         [](const auto& info) { return std::string(info.param); });
 
 TEST(Record, DefaultsAndRequestMembers) {
   EXPECT_EQ(record::write(record::defaults<Gadget>()).dump(),

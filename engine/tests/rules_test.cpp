@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "test_util.hpp"
+#include "fn_cases.hpp"
 
 namespace zefa {
 namespace {
@@ -25,22 +25,38 @@ const Value& full_pack() {
 
 std::string outcome(const Status<std::string>& r) { return r.ok() ? "ok" : r.error(); }
 
-// A row without "schema" is validated as a whole pack.
 TEST(RulesCheck, Cases) {
-  const Value cases = test::load("cases/rules_check.json");
-  for (const Value& c : cases.arr()) {
-    const Value* schema = c.find("schema");
-    auto r = schema ? rules::check(c["instance"], *schema, *schema, c["path"].str()) : rules::validate(c["instance"]);
-    EXPECT_EQ(outcome(r), c["expected"].str()) << c["name"].str();
-  }
+  test::run_cases("rules_check.json", {
+      {"check", [](const test::Args& a) { return Value(outcome(rules::check(a[1], a[0], a[0], a[2].str()))); }},
+      {"validate", [](const test::Args& a) { return Value(outcome(rules::validate(a[0]))); }},
+  });
+  test::run_cases("rules_patch.json", {{"patch", [](const test::Args& a) {
+                                          Value target = a[0];
+                                          rules::patch(target, a[1]);
+                                          return target;
+                                        }}});
 }
 
-TEST(RulesPatch, Cases) {
-  const Value cases = test::load("cases/rules_patch.json");
-  for (const Value& c : cases.arr()) {
-    Value target = c["target"];
-    rules::patch(target, c["patch"]);
-    EXPECT_EQ(target.dump(), c["expected"].dump()) << c["name"].str();
+// The embedded schema is the library's own text: it parses to an object and
+// every "$ref" in it resolves, so validation never meets a broken schema.
+TEST(RulesSchema, EmbeddedSchemaIsSound) {
+  const Value& schema = rules::schema::SCHEMA();
+  ASSERT_TRUE(schema.is_object());
+  std::vector<const Value*> todo{&schema};
+  while (!todo.empty()) {
+    const Value* v = todo.back();
+    todo.pop_back();
+    if (v->is_array())
+      for (const Value& e : v->arr()) todo.push_back(&e);
+    if (!v->is_object()) continue;
+    for (const json::Member& m : v->obj()) {
+      if (m.name() == "$ref" && m.value.is_string()) {
+        std::string_view ref = m.value.str();
+        ref.remove_prefix(std::min(ref.find_first_not_of('#'), ref.size()));
+        EXPECT_NE(schema.pointer(ref), nullptr) << m.value.str();
+      }
+      todo.push_back(&m.value);
+    }
   }
 }
 

@@ -8,7 +8,7 @@
 #include "runtime/driver.hpp"
 #include "runtime/options.hpp"
 
-namespace zefa::api {
+namespace zefa::api::ops {
 
 namespace {
 
@@ -25,40 +25,41 @@ Result<driver::Driver> checked_driver(const json::Value& req) {
 
 }  // namespace
 
-Result<json::Value> create_driver(const json::Value& req, const json::Value& pack, const std::string& fingerprint) {
-  ZEFA_TRY(runtime::DriverOptions options, options_of(req));
-  ZEFA_TRY(driver::Driver d, driver::Driver::make(req["device"], runtime::build_options(options), pack));
-  d.rules_fingerprint = fingerprint;
+Result<json::Value> create(const Call& c) {
+  ZEFA_TRY(runtime::DriverOptions options, options_of(c.req));
+  ZEFA_TRY(driver::Driver d, driver::Driver::make(c.req["device"], runtime::build_options(options), *c.rules->pack));
+  d.rules_fingerprint = c.rules->fingerprint;
   return json::Value(json::Object{{"driver", d.serialize()}});
 }
 
-Result<json::Value> open_driver(const json::Value& req, const json::Value& pack, PackRef installed) {
-  ZEFA_TRY(runtime::DriverOptions options, options_of(req));
-  if (!installed) {
+Result<json::Value> open(const Call& c) {
+  ZEFA_TRY(runtime::DriverOptions options, options_of(c.req));
+  PackRef pack = c.rules->installed;
+  if (!pack) {
     // An inline pack gets a pack record of its own, which no registry holds.
-    ZEFA_TRY(runtime::RulePack own, runtime::RulePack::make(pack));
-    installed = std::make_shared<const runtime::RulePack>(std::move(own));
+    ZEFA_TRY(runtime::RulePack own, runtime::RulePack::make(*c.rules->pack));
+    pack = std::make_shared<const runtime::RulePack>(std::move(own));
   }
   // Built before any registry lock is taken; a failure uses up no handle.
-  ZEFA_TRY(runtime::Driver live, runtime::Driver::make(req["device"], std::move(installed), options));
+  ZEFA_TRY(runtime::Driver live, runtime::Driver::make(c.req["device"], std::move(pack), options));
   ZEFA_TRY(uint64_t handle, register_driver(std::move(live)));
   return json::Value(json::Object{{"handle", json::Value(handle)}});
 }
 
-Result<json::Value> carry_documents(const json::Value& req) {
-  ZEFA_TRY(driver::Driver d, checked_driver(req));
-  ZEFA_TRY(driver::Driver old, record::decode<driver::Driver>(req, "old"));
+Result<json::Value> carry(const Call& c) {
+  ZEFA_TRY(driver::Driver d, checked_driver(c.req));
+  ZEFA_TRY(driver::Driver old, record::decode<driver::Driver>(c.req, "old"));
   d.carry(old);
   return json::Value(json::Object{{"driver", d.serialize()}});
 }
 
-Result<json::Value> settings_of(const json::Value& req) {
-  ZEFA_TRY(driver::Driver d, checked_driver(req));
+Result<json::Value> settings(const Call& c) {
+  ZEFA_TRY(driver::Driver d, checked_driver(c.req));
   return d.settings_block();
 }
 
-Result<json::Value> view_driver(const Opened& found) {
-  ZEFA_TRY(auto live, lock(found.driver));
+Result<json::Value> view(const Call& c) {
+  ZEFA_TRY(auto live, lock(c.driver->driver));
   json::Value out = status(live->driver);
   json::Object& o = out.obj_mut();
   o.push_unique(json::Value("descriptor"), live->driver.assembly.descriptor);
@@ -66,14 +67,14 @@ Result<json::Value> view_driver(const Opened& found) {
   return out;
 }
 
-Result<json::Value> snapshot_driver(const Opened& found) {
-  ZEFA_TRY(auto live, lock(found.driver));
+Result<json::Value> snapshot(const Call& c) {
+  ZEFA_TRY(auto live, lock(c.driver->driver));
   return live->snapshot();
 }
 
-Result<json::Value> carry_handle(const json::Value& req, const Opened& target) {
-  ZEFA_TRY(Opened old, opened(req, "old"));
-  if (old.handle == target.handle) return json::Value(true);
+Result<json::Value> carry_handle(const Call& c) {
+  ZEFA_TRY(Opened old, opened(c.req, "old"));
+  if (old.handle == c.driver->handle) return json::Value(true);
   // Never two driver locks at once: the old driver is copied and let go
   // before the target is locked.
   driver::Driver copy;
@@ -81,9 +82,9 @@ Result<json::Value> carry_handle(const json::Value& req, const Opened& target) {
     ZEFA_TRY(auto from, lock(old.driver));
     copy = from->driver;
   }
-  ZEFA_TRY(auto to, lock(target.driver));
+  ZEFA_TRY(auto to, lock(c.driver->driver));
   to->driver.carry(copy);
   return json::Value(true);
 }
 
-}  // namespace zefa::api
+}  // namespace zefa::api::ops

@@ -24,7 +24,7 @@ json::Value plan_list(const std::vector<Plan>& plans) {
 
 // The slot after one report: totals for a delta plan, events for an event
 // plan, and whether the host should store the slot again.
-Result<json::Value> on_update(const json::Value& req, const json::Value& pack) {
+Result<json::Value> slot_update(const json::Value& req, const json::Value& pack) {
   ZEFA_TRY(Plan plan, record::decode<Plan>(req, "plan"));
   json::Value slot = req["slot"];
   json::Value fire;
@@ -61,7 +61,7 @@ Result<json::Value> on_update(const json::Value& req, const json::Value& pack) {
   return json::Value(std::move(reply));
 }
 
-Result<json::Value> unused(const json::Value& req, const json::Value& pack) {
+Result<json::Value> unused_plans(const json::Value& req, const json::Value& pack) {
   using Entries = json::OrderedMap<std::string, adapter::DpEntry>;
   ZEFA_TRY(Entries entries, record::decode<Entries>(req, "entries"));
   const std::vector<std::string> consumed_list = data::codes(req["consumed"]);
@@ -76,24 +76,31 @@ Result<json::Value> unused(const json::Value& req, const json::Value& pack) {
 
 }  // namespace
 
-Result<json::Value> entity_op(const json::Value& req, std::string_view name, const json::Value& pack) {
-  if (name == "classify") {
-    ZEFA_TRY(std::vector<Plan> plans,
-             assembly::entity::classify(req["device"], req["env"], pack, req["platforms"]));
-    return plan_list(plans);
-  }
-  if (name == "unused") return unused(req, pack);
-  if (name == "on_update") return on_update(req, pack);
-  ZEFA_TRY(Plan plan, record::decode<Plan>(req, "plan"));
-  if (name == "read") {
-    Result<json::Value, std::string> state =
-        assembly::entity::state(plan, req["status"], pack, data::n(req["total"]));
-    if (!state.ok()) return fail(ErrorKind::Engine, std::move(state).error());
-    return std::move(state).value();
-  }
+namespace ops {
+
+Result<json::Value> classify(const Call& c) {
+  ZEFA_TRY(std::vector<Plan> plans,
+           assembly::entity::classify(c.req["device"], c.req["env"], *c.rules->pack, c.req["platforms"]));
+  return plan_list(plans);
+}
+
+Result<json::Value> unused(const Call& c) { return unused_plans(c.req, *c.rules->pack); }
+
+Result<json::Value> on_update(const Call& c) { return slot_update(c.req, *c.rules->pack); }
+
+Result<json::Value> read(const Call& c) {
+  ZEFA_TRY(Plan plan, record::decode<Plan>(c.req, "plan"));
+  return with_kind(ErrorKind::Engine,
+                   assembly::entity::state(plan, c.req["status"], *c.rules->pack, data::n(c.req["total"])));
+}
+
+Result<json::Value> write(const Call& c) {
+  ZEFA_TRY(Plan plan, record::decode<Plan>(c.req, "plan"));
   ZEFA_TRY(json::Array writes,
-           assembly::entity::act(plan, req["action"].str(), req["args"], req["status"], pack));
+           assembly::entity::act(plan, c.req["action"].str(), c.req["args"], c.req["status"], *c.rules->pack));
   return json::Value(std::move(writes));
 }
+
+}  // namespace ops
 
 }  // namespace zefa::api

@@ -4,14 +4,13 @@
 #include <limits>
 
 #include "api/ops.hpp"
-#include "api/registry.hpp"
 #include "driver/driver.hpp"
 #include "driver/effects.hpp"
 #include "protocol.hpp"
 #include "record.hpp"
 #include "runtime/driver.hpp"
 
-namespace zefa::api {
+namespace zefa::api::ops {
 
 namespace {
 
@@ -22,33 +21,31 @@ double now_of(const json::Value& req) {
   return now.is_number() ? now.to_f64() : std::numeric_limits<double>::quiet_NaN();
 }
 
-constexpr const char* kNowMessage = "now must be a finite number supplied by the host";
-
 }  // namespace
 
-Result<json::Value> handle_document(const json::Value& req, const json::Value& pack, const std::string& fingerprint) {
-  ZEFA_TRY(driver::Driver d, record::decode<driver::Driver>(req, "driver"));
+Result<json::Value> handle(const Call& c) {
+  ZEFA_TRY(driver::Driver d, record::decode<driver::Driver>(c.req, "driver"));
   ZEFA_CHECK(d.validate_state());
-  if (d.rules_fingerprint != fingerprint)
+  if (d.rules_fingerprint != c.rules->fingerprint)
     return fail(ErrorKind::Rules, "driver rules do not match the supplied rule pack");
-  const double now = now_of(req);
-  if (!std::isfinite(now)) return fail(ErrorKind::Request, kNowMessage);
-  ZEFA_TRY(protocol::Input input, record::decode<protocol::Input>(req, "input"));
-  ZEFA_TRY(driver::Outputs out, d.handle_inner(input, pack, 0, now));
+  const double now = now_of(c.req);
+  if (!std::isfinite(now)) return fail(ErrorKind::Request, "now must be a finite number supplied by the host");
+  ZEFA_TRY(protocol::Input input, record::decode<protocol::Input>(c.req, "input"));
+  ZEFA_TRY(driver::Outputs out, d.handle_inner(input, *c.rules->pack, 0, now));
   json::Object reply;
   reply.push_unique(json::Value("driver"), d.serialize());
   reply.push_unique(json::Value("outputs"), driver::outputs_json(out));
   return json::Value(std::move(reply));
 }
 
-Result<json::Value> drive_driver(const json::Value& req, const Opened& found) {
-  ZEFA_TRY(auto live, lock(found.driver));
-  const double now = now_of(req);
-  ZEFA_TRY(protocol::Input input, record::decode<protocol::Input>(req, "input"));
+Result<json::Value> drive(const Call& c) {
+  ZEFA_TRY(auto live, lock(c.driver->driver));
+  const double now = now_of(c.req);
+  ZEFA_TRY(protocol::Input input, record::decode<protocol::Input>(c.req, "input"));
   ZEFA_TRY(driver::Outputs out, live->handle(input, now));
   json::Value reply = status(live->driver);
   reply.obj_mut().push_unique(json::Value("outputs"), driver::outputs_json(out));
   return reply;
 }
 
-}  // namespace zefa::api
+}  // namespace zefa::api::ops

@@ -1,42 +1,97 @@
-// The operations of each table (internal to the api module).
+// The operations: one table of rows {name, class, handler}.
+//
+// api::request looks the request's "op" up in the table once, does what the
+// row's class needs before any of its operations runs, and calls the handler:
+//   Plain  nothing; the handler reads the request alone;
+//   Ruled  the rule pack is resolved first (inline "rules" or an installed
+//          "rules_id"); a failure there is the reply;
+//   Live   the driver named by "handle" is looked up first.
+//
+// Adding an operation touches one row (the table in request.cpp) and one
+// handler (declared below with its class, defined in plain.cpp, ruled.cpp or
+// live.cpp, or a file of their own such as drivers.cpp and inputs.cpp).
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "api/registry.hpp"
-#include "api/request.hpp"
+#include "error.hpp"
+#include "json.hpp"
 
 namespace zefa::api {
 
-std::string_view op_name(Op op) noexcept;
+enum class OpClass { Plain, Ruled, Live };
 
-// Operations that need nothing but the request.
-Result<json::Value> plain(const json::Value& req, Op op);
-// Operations that need a rule pack: resolves the pack, then runs.
-Result<json::Value> ruled(const json::Value& req, Op op);
-// The entity operations ("classify", "unused", "read", "write",
-// "on_update") with the request's rule pack.
-Result<json::Value> entity_op(const json::Value& req, std::string_view name, const json::Value& pack);
-// Operations on a live driver named by "handle".
-Result<json::Value> live(const json::Value& req, Op op);
+// The pack a Ruled request runs with: the request's own "rules" (validated
+// for this request only) or a shared reference to an installed pack.
+struct Rules {
+  const json::Value* pack = nullptr;
+  std::string fingerprint;
+  PackRef installed;
+};
 
-// Driver operations (drivers.cpp). "create" records the pack's fingerprint
-// in the new driver; "open" keeps the installed pack, or a pack record of its
-// own for an inline one (`installed` null).
-Result<json::Value> create_driver(const json::Value& req, const json::Value& pack, const std::string& fingerprint);
-Result<json::Value> open_driver(const json::Value& req, const json::Value& pack, PackRef installed);
-Result<json::Value> carry_documents(const json::Value& req);
-Result<json::Value> settings_of(const json::Value& req);
-Result<json::Value> view_driver(const Opened& found);
-Result<json::Value> snapshot_driver(const Opened& found);
-Result<json::Value> carry_handle(const json::Value& req, const Opened& target);
-// Driver inputs (inputs.cpp): "handle" on a state document checked against
-// the pack's fingerprint, "drive" on a live driver under its lock.
-Result<json::Value> handle_document(const json::Value& req, const json::Value& pack, const std::string& fingerprint);
-Result<json::Value> drive_driver(const json::Value& req, const Opened& found);
+// What a handler receives: the request, its operation's name, and what the
+// class resolved (null for the other classes).
+struct Call {
+  const json::Value& req;
+  std::string_view op;
+  const Rules* rules = nullptr;  // Ruled
+  Opened* driver = nullptr;      // Live
+Result<json::Value> drive(const Call& c);
+};
 
-// An operation whose subsystem is not part of this build yet: recognised,
-// answered, never left hanging.
-inline Failure<EngineError> not_served(Op op) {
-  return fail(ErrorKind::Unsupported, std::string(op_name(op)) + " is not available in this build");
-}
+using Handler = Result<json::Value> (*)(const Call&);
+
+struct Operation {
+  std::string_view name;
+  OpClass cls;
+  Handler run;
+};
+
+// The row named by an "op" value: a name string, or a one-member object whose
+// key is the name and whose value is null. Null when no row has the name.
+const Operation* find_operation(const json::Value& op) noexcept;
+
+// The Ruled class's first step.
+Result<Rules> resolve(const json::Value& req);
+
+namespace ops {
+
+// Plain
+Result<json::Value> merge_rules(const Call& c);
+Result<json::Value> install_rules(const Call& c);
+Result<json::Value> remove_rules(const Call& c);
+Result<json::Value> merge(const Call& c);
+Result<json::Value> status_quirk(const Call& c);
+Result<json::Value> adapter_write(const Call& c);
+Result<json::Value> strategy_write(const Call& c);
+Result<json::Value> check(const Call& c);
+Result<json::Value> carry(const Call& c);
+Result<json::Value> settings(const Call& c);
+
+// Ruled
+Result<json::Value> create(const Call& c);
+Result<json::Value> handle(const Call& c);
+Result<json::Value> unused(const Call& c);
+Result<json::Value> classify(const Call& c);
+Result<json::Value> read(const Call& c);
+Result<json::Value> write(const Call& c);
+Result<json::Value> on_update(const Call& c);
+Result<json::Value> quirk_schema(const Call& c);
+Result<json::Value> device_info(const Call& c);
+Result<json::Value> adapter_create(const Call& c);
+Result<json::Value> adapter_read(const Call& c);
+Result<json::Value> strategy_read(const Call& c);
+Result<json::Value> open(const Call& c);
+
+// Live
+Result<json::Value> drive(const Call& c);
+Result<json::Value> view(const Call& c);
+Result<json::Value> snapshot(const Call& c);
+Result<json::Value> carry_handle(const Call& c);
+Result<json::Value> close(const Call& c);
+
+}  // namespace ops
 
 }  // namespace zefa::api

@@ -1,7 +1,5 @@
 #include "api/request.hpp"
 
-#include <array>
-
 #include "api/ops.hpp"
 #include "testing.hpp"
 
@@ -9,70 +7,71 @@ namespace zefa::api {
 
 namespace {
 
-constexpr std::array<std::string_view, 10> kPlain = {
-    "merge_rules", "install_rules", "remove_rules", "carry",         "settings",
-    "merge",       "status_quirk",  "check",        "adapter_write", "strategy_write",
-};
-constexpr std::array<std::string_view, 13> kRuled = {
-    "create", "handle",         "on_update",    "unused",        "quirk_schema", "device_info", "classify",
-    "read",   "write",          "adapter_create", "adapter_read", "strategy_read", "open",
-};
-constexpr std::array<std::string_view, 5> kLive = {"drive", "view", "snapshot", "carry_handle", "close"};
+using enum OpClass;
 
-template <size_t N>
-int find_name(const std::array<std::string_view, N>& names, std::string_view s) noexcept {
-  for (size_t i = 0; i < N; ++i)
-    if (names[i] == s) return static_cast<int>(i);
-  return -1;
-}
+// Every operation the engine recognises; no name occurs twice.
+constexpr Operation kOperations[] = {
+    {"merge_rules", Plain, ops::merge_rules},
+    {"install_rules", Plain, ops::install_rules},
+    {"remove_rules", Plain, ops::remove_rules},
+    {"carry", Plain, ops::carry},
+    {"settings", Plain, ops::settings},
+    {"merge", Plain, ops::merge},
+    {"status_quirk", Plain, ops::status_quirk},
+    {"check", Plain, ops::check},
+    {"adapter_write", Plain, ops::adapter_write},
+    {"strategy_write", Plain, ops::strategy_write},
+
+    {"create", Ruled, ops::create},
+    {"handle", Ruled, ops::handle},
+    {"on_update", Ruled, ops::on_update},
+    {"unused", Ruled, ops::unused},
+    {"quirk_schema", Ruled, ops::quirk_schema},
+    {"device_info", Ruled, ops::device_info},
+    {"classify", Ruled, ops::classify},
+    {"read", Ruled, ops::read},
+    {"write", Ruled, ops::write},
+    {"adapter_create", Ruled, ops::adapter_create},
+    {"adapter_read", Ruled, ops::adapter_read},
+    {"strategy_read", Ruled, ops::strategy_read},
+    {"open", Ruled, ops::open},
+
+    {"drive", Live, ops::drive},
+    {"view", Live, ops::view},
+    {"snapshot", Live, ops::snapshot},
+    {"carry_handle", Live, ops::carry_handle},
+    {"close", Live, ops::close},
+};
 
 }  // namespace
 
-bool match_op(const json::Value& op, Op& out) noexcept {
+const Operation* find_operation(const json::Value& op) noexcept {
   std::string_view name;
   if (op.is_string()) {
     name = op.str();
   } else if (op.is_object() && op.size() == 1 && op.obj().at(0).value.is_null()) {
     name = op.obj().at(0).name();
   } else {
-    return false;
+    return nullptr;
   }
-  if (int i = find_name(kPlain, name); i >= 0) {
-    out = {Table::Plain, i};
-    return true;
-  }
-  if (int i = find_name(kRuled, name); i >= 0) {
-    out = {Table::Ruled, i};
-    return true;
-  }
-  if (int i = find_name(kLive, name); i >= 0) {
-    out = {Table::Live, i};
-    return true;
-  }
-  return false;
-}
-
-const json::Value& member(const json::Value& req, std::string_view name) noexcept { return req[name]; }
-
-std::string_view text_member(const json::Value& req, std::string_view name) noexcept { return req[name].str(); }
-
-std::string_view op_name(Op op) noexcept {
-  switch (op.table) {
-    case Table::Plain: return kPlain[static_cast<size_t>(op.code)];
-    case Table::Ruled: return kRuled[static_cast<size_t>(op.code)];
-    default: return kLive[static_cast<size_t>(op.code)];
-  }
+  for (const Operation& row : kOperations)
+    if (row.name == name) return &row;
+  return nullptr;
 }
 
 Result<json::Value> request(const json::Value& req) {
   testing::fault_point("api::request");
-  Op op;
-  if (!match_op(req["op"], op)) return fail(ErrorKind::Engine, "unknown engine operation");
-  switch (op.table) {
-    case Table::Plain: return plain(req, op);
-    case Table::Ruled: return ruled(req, op);
-    default: return live(req, op);
+  const Operation* row = find_operation(req["op"]);
+  if (!row) return fail(ErrorKind::Engine, "unknown engine operation");
+  if (row->cls == Ruled) {
+    ZEFA_TRY(Rules rules, resolve(req));
+    return row->run(Call{req, row->name, &rules});
   }
+  if (row->cls == Live) {
+    ZEFA_TRY(Opened found, opened(req, "handle"));
+    return row->run(Call{req, row->name, nullptr, &found});
+  }
+  return row->run(Call{req, row->name});
 }
 
 }  // namespace zefa::api

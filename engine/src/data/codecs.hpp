@@ -1,8 +1,10 @@
 // Value codecs: the small pure conversions that the datapoint strategies, the
 // datapoint adapter and the byte and colour operators of the expression
-// language are built from. Every function here is pure, keeps no state and is
-// safe to call from any thread; results are new values owned by the caller.
-// Inputs may be arbitrary device data: any length, any bytes.
+// language are built from; they live in data/, below both, because
+// expressions and the adapter never include each other. Every function here
+// is pure, keeps no state and is safe to call from any thread; results are
+// new values owned by the caller. Inputs may be arbitrary device data: any
+// length, any bytes.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,7 @@
 // Device data: the value rules every part of the engine judges and converts
-// JSON values by, and (later) device preparation and datapoint roles.
+// JSON values by, and status tables. Device preparation (prepare.hpp),
+// datapoint roles (role.hpp), the value codecs (codecs.hpp) and the text form
+// (text_form.hpp) are its other parts.
 #pragma once
 
 #include <string>

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <limits>
 
-#include "data/codecs.hpp"
 #include "data/data.hpp"
 #include "text.hpp"
 

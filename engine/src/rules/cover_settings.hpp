@@ -1,7 +1,8 @@
-// The cover model of the device driver. This part holds `CoverSettings`, the
-// settings of one cover: inversions, settle time and motion state source,
-// with their JSON form and the rules that read them from a rule pack and
-// change them one field at a time.
+// `CoverSettings`, the settings of one cover: inversions, settle time and
+// motion state source, with their JSON form and the rules that read them from
+// a rule pack ("cover_defaults", "cover_switches") and change them one field
+// at a time. Rule-pack validation checks them here; the driver's covers and
+// overrides use them from above.
 //
 // Plain values: copy freely; every function is pure and thread-safe.
 #pragma once

@@ -4,9 +4,9 @@
 //
 // The checks here are static: they look only at the block and at the rule
 // pack's "cover_defaults". Each returns success or the first failure as a
-// plain message; callers wrap it (shown "override: " and the message). All
-// functions are pure and thread-safe; arguments are read only. Members are
-// visited in their object order.
+// plain message; callers give it the Override kind (shown "override: " and
+// the message). All functions are pure and thread-safe; arguments are read
+// only. Members are visited in their object order.
 #pragma once
 
 #include <initializer_list>

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <stdexcept>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -16,13 +17,14 @@ namespace zefa::rules {
 
 namespace schema {
 
-const Result<Value, std::string>& SCHEMA() {
+const Value& SCHEMA() {
   // A function-local static: initialised exactly once even when several
-  // threads arrive together, then only read.
-  static const Result<Value, std::string> parsed = []() -> Result<Value, std::string> {
+  // threads arrive together, then only read. The text is the library's own
+  // and a test parses it, so a failure here is an internal fault.
+  static const Value parsed = [] {
     Value v;
     json::ParseError err;
-    if (!json::parse(kText, v, err)) return fail(err.to_string());
+    if (!json::parse(kText, v, err)) throw std::logic_error("embedded rule-pack schema: " + err.to_string());
     return v;
   }();
   return parsed;
@@ -260,6 +262,11 @@ class Checker {
   std::string error_;
 };
 
+// A failed override mapping inside a pack, shown as its own kind shows it.
+std::string override_failure(std::string message) {
+  return EngineError{ErrorKind::Override, std::move(message)}.to_string();
+}
+
 }  // namespace
 
 Status<std::string> check(const Value& instance, const Value& node, const Value& root, std::string_view path) {
@@ -269,9 +276,8 @@ Status<std::string> check(const Value& instance, const Value& node, const Value&
 }
 
 Status<std::string> validate(const Value& pack) {
-  const auto& schema = schema::SCHEMA();
-  if (!schema.ok()) return fail(schema.error());
-  ZEFA_CHECK(check(pack, schema.value(), schema.value(), ""));
+  const Value& schema = schema::SCHEMA();
+  ZEFA_CHECK(check(pack, schema, schema, ""));
 
   const Value* defaults = pack.find("cover_defaults");
   ZEFA_CHECK(rules::CoverSettings::from_rules(defaults ? *defaults : Value()));
@@ -284,7 +290,7 @@ Status<std::string> validate(const Value& pack) {
 
   if (const Value* mapping = pack.find("overrides")) {
     auto r = rules::overrides::validate_mapping(*mapping, pack);
-    if (!r.ok()) return fail("override: " + r.error());
+    if (!r.ok()) return fail(override_failure(std::move(r).error()));
   }
   return ok_unit;
 }
@@ -346,10 +352,7 @@ Result<Value, std::string> compose(const Value& request) {
   const Value& tolerant_v = request["tolerant"];
   const bool tolerant = tolerant_v.is_bool() && tolerant_v.as_bool();
 
-  const auto& schema = schema::SCHEMA();
-  if (!schema.ok()) return fail(schema.error());
-  const Value& top = schema.value();
-  if (!top.is_object()) return fail("invalid schema");
+  const Value& top = schema::SCHEMA();
   Value relaxed = top;
   relaxed.obj_mut().erase_ordered("required");
 
@@ -383,7 +386,7 @@ Result<Value, std::string> compose(const Value& request) {
           problem = std::move(r).error();
         } else if (const Value* mapping = candidate.find("overrides")) {
           auto o = rules::overrides::validate_mapping(*mapping, candidate);
-          if (!o.ok()) problem = "override: " + o.error();
+          if (!o.ok()) problem = override_failure(std::move(o).error());
         }
       }
     }

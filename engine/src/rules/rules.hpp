@@ -19,11 +19,10 @@ using json::Value;
 
 namespace schema {
 
-// The parsed rule-pack schema, or the parser's message if the embedded text
-// did not parse. Parsed on the first call (thread-safe one-time
-// initialisation), never again; the reference stays valid for the life of
-// the process and is read only.
-const Result<Value, std::string>& SCHEMA();
+// The parsed rule-pack schema (schema.hpp). Parsed on the first call
+// (thread-safe one-time initialisation), never again; the reference stays
+// valid for the life of the process and is read only.
+const Value& SCHEMA();
 
 }  // namespace schema
 

@@ -11,8 +11,7 @@ namespace zefa::runtime {
 Result<std::string> validated(const json::Value& pack) {
   const json::Value* version = pack.find("version");
   if (!version || !version->is_u64() || version->as_u64() != 1) return fail(ErrorKind::Rules, "unsupported rule version");
-  auto r = rules::validate(pack);
-  if (!r.ok()) return fail(ErrorKind::Rules, std::move(r).error());
+  ZEFA_CHECK(with_kind(ErrorKind::Rules, rules::validate(pack)));
   return fingerprint(pack);
 }
 

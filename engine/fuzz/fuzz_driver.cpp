@@ -1,0 +1,68 @@
+// Driver state documents from the host: reading, the state check, the
+// settings block and carrying never fault; every document that reads writes
+// back to text that reads again to the same bytes; carrying keeps the larger
+// report counter; "carry" and "settings" requests answer.
+//
+// Input: {"driver": a state document, "old": a state document}.
+#include <cstdlib>
+#include <string>
+
+#include "api/request.hpp"
+#include "driver/driver.hpp"
+#include "json.hpp"
+
+namespace {
+
+using zefa::driver::Driver;
+using zefa::json::Value;
+
+void check(bool ok) {
+  if (!ok) std::abort();
+}
+
+// Written and read again, a document keeps its bytes and stays parseable.
+void check_round_trip(const Driver& d) {
+  const std::string text = d.serialize().dump();
+  Value parsed;
+  zefa::json::ParseError err;
+  check(zefa::json::parse(text, parsed, err));
+  auto back = Driver::deserialize(parsed);
+  check(back.ok());
+  check(back.value().serialize().dump() == text);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  if (!zefa::json::valid_utf8(text)) return 0;
+  Value input;
+  zefa::json::ParseError err;
+  if (!zefa::json::parse(text, input, err)) return 0;
+
+  for (const char* op : {"carry", "settings"}) {
+    Value req = input;
+    if (!req.is_object()) break;
+    req.obj_mut().insert_or_assign("op", Value(op));
+    auto r = zefa::api::request(req);
+    if (r.ok() && r.value().find("driver")) {
+      auto d = Driver::deserialize(r.value()["driver"]);
+      check(d.ok());
+      check_round_trip(d.value());
+    }
+  }
+
+  auto d = Driver::deserialize(input["driver"]);
+  if (!d.ok()) return 0;
+  check_round_trip(d.value());
+  if (!d.value().validate_state().ok()) return 0;
+  check(d.value().settings_block().is_object());
+  auto old = Driver::deserialize(input["old"]);
+  if (!old.ok()) return 0;
+  Driver carried = d.value();
+  carried.carry(old.value());
+  check(carried.seq == std::max(d.value().seq, old.value().seq));
+  check(carried.config == d.value().config);
+  check_round_trip(carried);
+  return 0;
+}
