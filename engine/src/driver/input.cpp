@@ -34,9 +34,7 @@ struct Changed {
     if (codes.size() > 8) index.insert(codes.begin(), codes.end());
   }
   bool affects(const assembly::Plan& plan) const {
-    if (index.empty()) return plan.affected(codes);
-    if (plan.update_all) return true;
-    return std::ranges::any_of(plan.depends_on, [&](const std::string& c) { return index.contains(c); });
+    return index.empty() ? plan.affected(codes) : plan.affected(index);
   }
   Value json() const {
     json::Array list;
