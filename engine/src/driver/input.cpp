@@ -44,16 +44,6 @@ struct Changed {
   }
 };
 
-// The plan a layout or datapoint binding reads through; none for the
-// driver's own sources and for an index outside the plans.
-const assembly::Plan* plan_of(const assembly::Binding& b, std::span<const assembly::Plan> plans) {
-  size_t index = 0;
-  if (const auto* l = std::get_if<assembly::Source::Layout>(&b.source.v)) index = l->plan;
-  else if (const auto* d = std::get_if<assembly::Source::Dp>(&b.source.v)) index = d->plan;
-  else return nullptr;
-  return index < plans.size() ? &plans[index] : nullptr;
-}
-
 // What a motion tracker's update asks of the driver, as effects of its own.
 machine::MachineEffects motion_effects(const cover::Motion::Update& u, bool with_timer) {
   machine::MachineEffects fx;
@@ -108,7 +98,7 @@ Status<> read_bindings(Driver& d, const Report& r, const Value& rules, Outputs& 
   const Value& props = d.assembly.descriptor["props"];
   assembly::ReadCache cache;
   for (auto& [name, binding] : d.assembly.bindings) {
-    const assembly::Plan* plan = plan_of(binding, plans);
+    const assembly::Plan* plan = binding.plan(plans);
     if (!plan) continue;
     if (plan->slot_kind == protocol::SlotKind::Event) {
       if (!r.active_channel) continue;
