@@ -23,6 +23,10 @@ using protocol::RejectCode;
 
 // Nested inputs (the seeds of "describe") below the host's own input.
 constexpr unsigned kMaxInputDepth = 63;
+// A report's values are kept in the state document, four levels into a
+// reply that carries it (reply, value, driver, dps): deeper ones would make
+// a document the parser can never read back.
+constexpr int kMaxReportDepth = json::kMaxDepth - 3;
 
 // The changed codes of one report, with a set beside them once the list is
 // long, so that every binding asks in constant time.
@@ -137,6 +141,7 @@ Status<> message(Driver& d, const Input::Message& msg, const Value& rules, doubl
   Value t;
   if (report.find("t")) report.obj_mut().take("t", t);
   if (report.size() == 0) return ok_unit;
+  if (report.depth() > kMaxReportDepth) return fail(ErrorKind::Request, "input nesting limit exceeded");
   // The count could not grow any further, and a document holding it came
   // from somewhere other than this engine.
   if (d.seq == std::numeric_limits<int64_t>::max()) return fail(ErrorKind::Request, "invalid driver state");
