@@ -65,14 +65,8 @@ void disconnect(Driver& d, Outputs& out) {
   const Value old = std::move(d.values.value);
   d.values = data::Table{};
   const Switches& switches = d.cfg().switches;
-  // Both lists come from the host's document: a long one is looked up
-  // through a set.
-  std::unordered_set<std::string_view> names;
-  if (switches.size() > 8)
-    for (const auto& s : switches) names.insert(s.first);
   for (const json::Member& m : old.obj()) {
-    const bool is_switch = names.empty() ? switches.find(m.name()) != nullptr : names.contains(m.name());
-    if (is_switch) d.values.value.obj_mut().push_unique(m.key, m.value);
+    if (switches.find(m.name())) d.values.value.obj_mut().push_unique(m.key, m.value);
     else if (m.name() != "available") out.push_back(Output{Output::Absent{std::string(m.name())}});
   }
   d.values.value.obj_mut().insert_or_assign("available", Value(false));
