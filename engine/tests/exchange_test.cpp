@@ -6,50 +6,23 @@
 // read back to the same bytes.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "driver_util.hpp"
 #include "engine_so.hpp"
+#include "exchange_files.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  std::string t = s.str();
-  while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
-  return t;
-}
-
-std::string expand(std::string line) {
-  size_t at;
-  while ((at = line.find("\"@")) != std::string::npos) {
-    size_t end = line.find('"', at + 2);
-    std::string name = line.substr(at + 2, end - at - 2);
-    line.replace(at, end - at + 1, slurp(fs::path(ZEFA_TEST_DATA) / name));
-  }
-  return line;
-}
-
-std::vector<std::string> exchange_files() {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(fs::path(ZEFA_TEST_DATA) / "exchanges"))
-    if (e.path().extension() == ".txt") names.push_back(e.path().stem().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
+using zefa::test::exchange_files;
+using zefa::test::expand;
 
 class Exchange : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Exchange, RepliesMatch) {
   const auto& engine = zefa::test::engine_so();
   ASSERT_TRUE(engine.loaded());
-  std::ifstream in(fs::path(ZEFA_TEST_DATA) / "exchanges" / (GetParam() + ".txt"));
+  std::ifstream in(zefa::test::exchange_path(GetParam()));
   std::string line, request, reply;
   int lineno = 0, request_line = 0;
   bool pending = false;

@@ -9,9 +9,7 @@
 //
 // Adding an operation touches one row (the table in request.cpp) and one
 // handler (declared below with its class, defined in plain.cpp, ruled.cpp or
-// live.cpp). An operation whose subsystem is not in this build points its
-// row at `not_served`, or ends its handler with it after reading the members
-// it checks first.
+// live.cpp, or a file of their own such as drivers.cpp and inputs.cpp).
 #pragma once
 
 #include <string>
@@ -45,6 +43,7 @@ struct Call {
   std::string_view op;
   const Rules* rules = nullptr;  // Ruled
   Opened* driver = nullptr;      // Live
+Result<json::Value> drive(const Call& c);
 };
 
 using Handler = Result<json::Value> (*)(const Call&);
@@ -64,10 +63,6 @@ Result<Rules> resolve(const json::Value& req);
 
 namespace ops {
 
-// Recognised, answered "unsupported: {op} is not available in this build",
-// never left hanging.
-Result<json::Value> not_served(const Call& c);
-
 // Plain
 Result<json::Value> merge_rules(const Call& c);
 Result<json::Value> install_rules(const Call& c);
@@ -82,6 +77,7 @@ Result<json::Value> settings(const Call& c);
 
 // Ruled
 Result<json::Value> create(const Call& c);
+Result<json::Value> handle(const Call& c);
 Result<json::Value> unused(const Call& c);
 Result<json::Value> classify(const Call& c);
 Result<json::Value> read(const Call& c);
@@ -95,6 +91,7 @@ Result<json::Value> strategy_read(const Call& c);
 Result<json::Value> open(const Call& c);
 
 // Live
+Result<json::Value> drive(const Call& c);
 Result<json::Value> view(const Call& c);
 Result<json::Value> snapshot(const Call& c);
 Result<json::Value> carry_handle(const Call& c);

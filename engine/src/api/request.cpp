@@ -23,7 +23,7 @@ constexpr Operation kOperations[] = {
     {"strategy_write", Plain, ops::strategy_write},
 
     {"create", Ruled, ops::create},
-    {"handle", Ruled, ops::not_served},
+    {"handle", Ruled, ops::handle},
     {"on_update", Ruled, ops::on_update},
     {"unused", Ruled, ops::unused},
     {"quirk_schema", Ruled, ops::quirk_schema},
@@ -36,7 +36,7 @@ constexpr Operation kOperations[] = {
     {"strategy_read", Ruled, ops::strategy_read},
     {"open", Ruled, ops::open},
 
-    {"drive", Live, ops::not_served},
+    {"drive", Live, ops::drive},
     {"view", Live, ops::view},
     {"snapshot", Live, ops::snapshot},
     {"carry_handle", Live, ops::carry_handle},
@@ -73,13 +73,5 @@ Result<json::Value> request(const json::Value& req) {
   }
   return row->run(Call{req, row->name});
 }
-
-namespace ops {
-
-Result<json::Value> not_served(const Call& c) {
-  return fail(ErrorKind::Unsupported, std::string(c.op) + " is not available in this build");
-}
-
-}  // namespace ops
 
 }  // namespace zefa::api

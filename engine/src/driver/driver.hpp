@@ -26,10 +26,12 @@
 #include "assembly/plan.hpp"
 #include "data/data.hpp"
 #include "driver/cover.hpp"
+#include "driver/effects.hpp"
 #include "driver/motion.hpp"
 #include "error.hpp"
 #include "json.hpp"
 #include "machine/machine.hpp"
+#include "protocol.hpp"
 #include "record.hpp"
 
 namespace zefa::driver {
@@ -162,8 +164,37 @@ struct Driver {
   // override block {"cover": ..., "delta": ...}; {} when nothing differs.
   Value settings_block() const;
 
-  // Input handling (handle_inner, set, apply_effects) is declared here by the
-  // input module's own section.
+  // ---- input handling (input.cpp) and outputs (effects.cpp)
+
+  // Applies one host input and returns the outputs for the host, in order.
+  // `depth` is 0 for the host's own input; the seeds of "describe" run one
+  // level deeper, and an input more than 63 levels down fails Request "input
+  // nesting limit exceeded". `now` is the host's time, finite. A failure may
+  // leave the driver half-changed: callers run it on a driver they can drop
+  // (a copy, or a state just read) and keep it only on success. Commands
+  // never fail: their refusals are "reject" outputs.
+  Result<Outputs> handle_inner(const protocol::Input& input, const Value& rules, unsigned depth, double now);
+
+  // Publishes `value` as property `prop` when it differs loosely (data::eq)
+  // from the last published one: "value", or for null "absent" when a value
+  // was published. Appends to `out`.
+  void set(std::string_view prop, const Value& value, Outputs& out);
+
+  // The first-time description: the descriptor, "absent" for the properties
+  // of motion trackers that do not infer, the switches' values. Nothing on
+  // later calls.
+  void describe(Outputs& out);
+
+  // Applies one run's effects of effect source `index` (machines first, then
+  // motion trackers): datapoint writes are encoded first, and their failure
+  // ("device link is down" or the adapter's, kind Unsupported) leaves the
+  // driver and `out` untouched; then the values of properties bound to that
+  // source, the timers ("c{index}:{name}"), and one "send_message".
+  Status<> apply_effects(size_t index, machine::MachineEffects effects, Outputs& out);
+
+  // A switch's current value: the cover's setting, or whether passive
+  // reports count (false without delta settings).
+  Value switch_value(const Setting& setting) const;
 };
 
 }  // namespace zefa::driver

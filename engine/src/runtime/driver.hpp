@@ -28,7 +28,11 @@ struct Driver {
   // The driver's state document.
   json::Value snapshot() const { return driver.serialize(); }
 
-  // Input handling (handle) belongs to the input module's section here.
+  // Handles one input on a copy of the driver, which replaces the driver
+  // only when handling succeeds: a failed input leaves it exactly as it
+  // was. Fails Request "now must be a finite number supplied by the host"
+  // for a `now` that is not finite. The caller holds the driver's lock.
+  Result<driver::Outputs> handle(const protocol::Input& input, double now);
 };
 
 }  // namespace zefa::runtime
