@@ -8,7 +8,7 @@
 
 #include "assembly/entity.hpp"
 #include "json.hpp"
-#include "requests.hpp"
+#include "bench_util.hpp"
 #include "zefa_engine.h"
 
 namespace {

@@ -83,6 +83,7 @@ void BM_ValidateAndFingerprint(benchmark::State& state) {
   for (auto _ : state) {
     auto r = zefa::runtime::validated(pack);
     benchmark::DoNotOptimize(r);
+    benchmark::DoNotOptimize(zefa::runtime::fingerprint(pack));
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
 }

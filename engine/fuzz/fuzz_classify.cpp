@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   auto plans = entity::classify(device, Value(), rules, input["only"]);
   if (!plans.ok()) return 0;
-  auto entries = zefa::record::read<zefa::json::OrderedMap<std::string, zefa::adapter::DpEntry>>(input["entries"]);
+  auto entries = zefa::record::read<zefa::record::OrderedMap<std::string, zefa::adapter::DpEntry>>(input["entries"]);
   std::vector<Plan> all = plans.value();
   if (entries.ok()) {
     const size_t before = all.size();

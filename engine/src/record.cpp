@@ -126,6 +126,13 @@ std::string invalid_length(size_t length, std::string_view expected) {
   return std::string("invalid length ").append(std::to_string(length)).append(", expected ").append(expected);
 }
 
+void PositionIndex::reset(size_t count) {
+  size_t size = 32;
+  while (size < 2 * count) size *= 2;
+  slots_.assign(size, 0);
+  mask_ = size - 1;
+}
+
 json::Value Codec<double>::write(double x) { return std::isfinite(x) ? json::Value(x) : json::Value(); }
 
 namespace detail {

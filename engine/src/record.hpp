@@ -61,7 +61,7 @@
 //
 // Other member types: bool, integers, double, std::string, json::Value (taken
 // unchanged), std::optional<T> (null is none), std::vector<T>,
-// json::OrderedMap<std::string, T>, and any type with
+// record::OrderedMap<std::string, T>, and any type with
 // `static Result<T, std::string> deserialize(const json::Value&)` and
 // `json::Value serialize() const` (data::Table). A type of its own kind gets a
 // specialisation of record::Codec (see below).
@@ -81,6 +81,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -95,6 +96,157 @@
 #include "json.hpp"
 
 namespace zefa::record {
+
+// ---------------------------------------------------------------------------
+// Ordered maps
+
+// Positions in a sequence found by the hash of their key, the sequence
+// keeping the keys: open addressing with linear probing, each slot holding a
+// position + 1 (0 is empty), never more than half full. The index behind
+// OrderedMap, and behind lists indexed by a key of their own (the codes of
+// adapter entries, JSON values).
+class PositionIndex {
+ public:
+  static constexpr size_t npos = static_cast<size_t>(-1);
+  // No table yet: find answers npos, put needs a reset first.
+  bool empty() const noexcept { return slots_.empty(); }
+  // Whether `count` positions keep the table at most half full.
+  bool room_for(size_t count) const noexcept { return count * 2 <= slots_.size(); }
+  // An empty table with room for `count` positions.
+  void reset(size_t count);
+  void clear() noexcept { slots_ = {}; }
+  void put(uint64_t hash, size_t pos) noexcept {
+    size_t i = hash & mask_;
+    while (slots_[i] != 0) i = (i + 1) & mask_;
+    slots_[i] = static_cast<uint32_t>(pos + 1);
+  }
+  // The first position on the hash's probe path that `is_key` accepts.
+  template <class IsKey>
+  size_t find(uint64_t hash, IsKey&& is_key) const {
+    if (slots_.empty()) return npos;
+    for (size_t i = hash & mask_; slots_[i] != 0; i = (i + 1) & mask_)
+      if (is_key(slots_[i] - 1)) return slots_[i] - 1;
+    return npos;
+  }
+
+ private:
+  std::vector<uint32_t> slots_;
+  size_t mask_ = 0;
+};
+
+// An ordered map for the system's own records: insertion order, a value
+// assigned to an existing key keeps its place, removal keeps the order of
+// the others. Small maps are scanned; from kIndexFrom entries on, a hash
+// index finds keys, so no lookup scans a large map. Text keys hash with the
+// JSON core's seeded hash.
+//
+// Keys are fixed once inserted: iteration gives read-only entries, and
+// values change through find, value_at or insert_or_assign.
+template <class K, class V>
+class OrderedMap {
+ public:
+  using Entry = std::pair<K, V>;
+  static constexpr size_t kIndexFrom = 16;
+
+  size_t size() const noexcept { return items_.size(); }
+  bool empty() const noexcept { return items_.empty(); }
+  auto begin() const noexcept { return items_.cbegin(); }
+  auto end() const noexcept { return items_.cend(); }
+  const Entry& at(size_t i) const noexcept { return items_[i]; }
+  V& value_at(size_t i) noexcept { return items_[i].second; }
+
+  // Position of the key, or size() when missing.
+  template <class Q>
+  size_t index_of(const Q& k) const noexcept {
+    if (index_.empty()) {
+      for (size_t i = 0; i < items_.size(); ++i)
+        if (items_[i].first == k) return i;
+      return items_.size();
+    }
+    size_t at = index_.find(hash(k), [&](size_t i) { return items_[i].first == k; });
+    return at == PositionIndex::npos ? items_.size() : at;
+  }
+  template <class Q>
+  const V* find(const Q& k) const noexcept {
+    size_t i = index_of(k);
+    return i < items_.size() ? &items_[i].second : nullptr;
+  }
+  template <class Q>
+  V* find(const Q& k) noexcept {
+    size_t i = index_of(k);
+    return i < items_.size() ? &items_[i].second : nullptr;
+  }
+  template <class Q>
+  bool contains(const Q& k) const noexcept {
+    return index_of(k) < items_.size();
+  }
+
+  // Replaces the value of an existing key in its place, or appends.
+  V& insert_or_assign(K k, V v) {
+    if (V* p = find(k)) {
+      *p = std::move(v);
+      return *p;
+    }
+    return push_unique(std::move(k), std::move(v));
+  }
+  // Appends without looking for an existing key; the caller guarantees the
+  // key is new (readers of parsed objects, whose keys are distinct).
+  V& push_unique(K k, V v) {
+    items_.emplace_back(std::move(k), std::move(v));
+    indexed_append();
+    return items_.back().second;
+  }
+  V& operator[](const K& k) {
+    if (V* p = find(k)) return *p;
+    return push_unique(k, V{});
+  }
+  // Removes the key; the entries after it move up one place.
+  template <class Q>
+  bool erase(const Q& k) {
+    size_t i = index_of(k);
+    if (i == items_.size()) return false;
+    items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(i));
+    reindex(items_.size());
+    return true;
+  }
+  void reserve(size_t n) {
+    items_.reserve(n);
+    if (n > kIndexFrom && !index_.room_for(n)) reindex(n);
+  }
+  void clear() noexcept {
+    items_.clear();
+    index_.clear();
+  }
+  friend bool operator==(const OrderedMap& a, const OrderedMap& b) { return a.items_ == b.items_; }
+
+ private:
+  template <class Q>
+  static uint64_t hash(const Q& k) noexcept {
+    if constexpr (std::is_convertible_v<const Q&, std::string_view>)
+      return json::hash_bytes(std::string_view(k), json::hash_seed());
+    else
+      return mix(std::hash<Q>{}(k) ^ json::hash_seed());
+  }
+  static uint64_t mix(uint64_t h) noexcept {
+    h *= 0x9e3779b97f4a7c15ULL;
+    return h ^ (h >> 29);
+  }
+  void indexed_append() {
+    const size_t n = items_.size();
+    if (index_.empty() && n <= kIndexFrom) return;
+    if (index_.empty() || !index_.room_for(n)) return reindex(2 * n);
+    index_.put(hash(items_.back().first), n - 1);
+  }
+  // A new index with room for `room` entries, or none for a small map.
+  void reindex(size_t room) {
+    if (items_.size() <= kIndexFrom && room <= kIndexFrom) return index_.clear();
+    index_.reset(room < items_.size() ? items_.size() : room);
+    for (size_t i = 0; i < items_.size(); ++i) index_.put(hash(items_[i].first), i);
+  }
+
+  std::vector<Entry> items_;
+  PositionIndex index_;
+};
 
 // ---------------------------------------------------------------------------
 // Messages
@@ -688,8 +840,8 @@ struct Codec<std::vector<T>> {
 };
 
 template <class T>
-struct Codec<json::OrderedMap<std::string, T>> {
-  using Map = json::OrderedMap<std::string, T>;
+struct Codec<OrderedMap<std::string, T>> {
+  using Map = OrderedMap<std::string, T>;
   static bool read(const json::Value& v, Map& out, Reader& r) {
     if (!v.is_object()) return r.fail(invalid_type(v, "a map"));
     out.clear();

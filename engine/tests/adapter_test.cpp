@@ -109,3 +109,46 @@ TEST(AdapterStrategiesConcurrency, SharedArgumentsAcrossThreads) {
   for (auto& th : threads) th.join();
   EXPECT_EQ(bad.load(), 0);
 }
+
+namespace {
+
+// Forty entries, codes c0..c4 each held by eight ids; an Enum range and an
+// alias table long enough to be indexed rather than scanned.
+Adapter large_adapter() {
+  std::string entries, range, alias;
+  for (int i = 1; i <= 40; ++i)
+    entries += (i > 1 ? "," : "") + ("\"" + std::to_string(i) + "\":[\"c" + std::to_string((i - 1) % 5) + "\",\"default\",null]");
+  for (int v = 0; v < 30; ++v) range += (v ? "," : "") + std::to_string(v);
+  for (int w = 0; w < 20; ++w) alias += "\"w" + std::to_string(w) + "\":" + std::to_string(w) + ",";
+  return doc(J(R"({"entries":{)" + entries + R"(},"enum_ranges":{"c1":[)" + range +
+               R"(]},"unsupported":{},"remaps":{"c2":{"alias":{)" + alias + R"("again":3}}}})"));
+}
+
+}  // namespace
+
+TEST(Adapter, LargeAdaptersMatchCodesAndIdsLikeSmallOnes) {
+  Adapter a = large_adapter();
+  // The first entry holding a code takes its commands; a repeated id keeps
+  // its first place; the first alias word showing a value is written.
+  EXPECT_EQ(shown(a.write(J(R"([{"code":"c3","value":1},{"code":"c0","value":2},{"code":"c3","value":5}])").arr())),
+            J(R"({"4":5,"1":2})"));
+  EXPECT_EQ(shown(a.write(J(R"([{"code":"c2","value":3},{"code":"c9","value":3}])").arr())), J(R"({"error":"5 no dp for c9"})"));
+  EXPECT_EQ(shown(a.write(J(R"([{"code":"c2","value":3}])").arr())), J(R"({"3":"w3"})"));
+
+  // A report in reverse order: ids found by the index, the values of one
+  // code replaced in their first place, values outside c1's range left out.
+  std::string report = "{";
+  for (int i = 40; i >= 1; --i) report += "\"" + std::to_string(i) + "\":" + std::to_string(i) + (i > 1 ? "," : "}");
+  EXPECT_EQ(a.read(J(report), J("{}")).dump(), R"({"c4":5,"c3":4,"c2":3,"c0":1,"c1":2})");
+
+  // A long "strategies" list is looked up by name; a dp map id already
+  // present keeps its entry.
+  std::string strategies;
+  for (int s = 0; s < 19; ++s) strategies += "\"s" + std::to_string(s) + "\",";
+  Value made = record::write(Adapter::make(
+      J(R"({"local_strategy":{"a":{"status_code":"ca","value_convert":"enum"},"b":{"status_code":"cb","value_convert":"nope"}}})"),
+      J(R"({"b":"x","z":"cz"})"), J(R"({"strategies":[)" + strategies + R"("enum"]})")));
+  EXPECT_EQ(made.dump(),
+            R"({"entries":{"a":["ca","enum",null],"b":["cb","default",null],"z":["cz","default",{}]},)"
+            R"("enum_ranges":{},"unsupported":{"b":"nope"},"remaps":{}})");
+}

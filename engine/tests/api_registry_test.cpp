@@ -31,7 +31,7 @@ TEST(RuleRegistry, RemovedPackLivesOnWhileInUse) {
   EXPECT_EQ(zefa::lib::eval_guarded(R"({"op":"remove_rules","rules_id":"held"})"), R"({"ok":true,"value":true})");
   // The request that took its reference before the removal still has the pack.
   EXPECT_EQ(ref.value()->rules.dump(), pack);
-  EXPECT_EQ(ref.value()->fingerprint.size(), 64u);
+  EXPECT_EQ(ref.value()->fingerprint().size(), 64u);
   auto gone = zefa::api::installed("held");
   ASSERT_TRUE(gone.ok());
   EXPECT_FALSE(gone.value());
@@ -93,6 +93,62 @@ TEST(RuleRegistry, ConcurrencyInstallRemoveLookup) {
   stop = true;
   for (auto& th : threads) th.join();
   EXPECT_EQ(malformed.load(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Lookups run beside installs and removals of the same id: each sees either
+// no pack or a whole one, with the fingerprint of its own content computed
+// once whichever thread asks first; a thread sees its own changes at once.
+TEST(RuleRegistryConcurrency, LookupsBesideChangesOfOneId) {
+  const std::string pack = min_pack_text();
+  const Value a = zefa::test::J(pack);
+  Value b = a;
+  b.obj_mut().insert_or_assign("units", zefa::test::J(R"({"x":{"unit":"x"}})"));
+  const std::string fa = zefa::runtime::fingerprint(a), fb = zefa::runtime::fingerprint(b);
+  ASSERT_NE(fa, fb);
+  std::atomic<bool> stop{false};
+  std::atomic<int> wrong{0};
+  std::atomic<long> found{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 6; ++t)
+    readers.emplace_back([&] {
+      while (!stop.load(std::memory_order_relaxed)) {
+        auto ref = zefa::api::lookup("swap");
+        if (!ref.ok()) {
+          ++wrong;
+          continue;
+        }
+        if (const zefa::api::PackRef& p = *ref.value()) {
+          const std::string& fp = p->fingerprint();
+          if (!((fp == fa && p->rules == a) || (fp == fb && p->rules == b))) ++wrong;
+          ++found;
+        }
+      }
+    });
+  auto expect = [&](const char* reply, const std::string& req) {
+    if (zefa::lib::eval_guarded(req.c_str()) != reply) ++wrong;
+  };
+  for (int round = 0; round < 200; ++round) {
+    const Value& v = round % 2 ? b : a;
+    const long seen = found.load();
+    expect(R"({"ok":true,"value":true})", install_request("swap", v.dump()));
+    auto mine = zefa::api::lookup("swap");
+    if (!mine.ok() || !*mine.value() || !((*mine.value())->rules == v)) ++wrong;
+    // Readers get a chance to meet this pack, however they are scheduled.
+    for (int k = 0; k < 1000 && found.load() == seen; ++k) std::this_thread::yield();
+    expect(R"({"ok":false,"error":"rule id already registered with different content"})",
+           install_request("swap", (round % 2 ? a : b).dump()));
+    expect(R"({"ok":true,"value":true})", R"({"op":"remove_rules","rules_id":"swap"})");
+    auto gone = zefa::api::lookup("swap");
+    if (!gone.ok() || *gone.value()) ++wrong;
+  }
+  stop = true;
+  for (auto& th : readers) th.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_GT(found.load(), 0);
 }
 
 }  // namespace

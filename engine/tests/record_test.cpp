@@ -55,7 +55,7 @@ struct Strict {
 };
 
 struct Holder {
-  json::OrderedMap<std::string, Strict> parts;
+  record::OrderedMap<std::string, Strict> parts;
   std::vector<Gadget> gadgets;
   data::Table table;
   static constexpr auto schema() {

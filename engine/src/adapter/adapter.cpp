@@ -6,6 +6,7 @@
 #include "data/codecs.hpp"
 #include "adapter/strategies.hpp"
 #include "data/data.hpp"
+#include "data/value_index.hpp"
 #include "protocol.hpp"
 
 namespace zefa::adapter {
@@ -44,33 +45,66 @@ Value flip_with(const Value& remap, const Value& value) {
   return data::number((lo + hi) - value.to_f64());
 }
 
-// The entry of datapoint `id`. Reports mostly list datapoints in the
-// adapter's own order, so each search starts after the previous hit.
-const DpEntry* find_entry(const json::OrderedMap<std::string, DpEntry>& entries, std::string_view id, size_t& hint) {
-  size_t count = entries.size();
-  auto at = entries.begin();
-  for (size_t k = 0; k < count; ++k) {
-    size_t i = hint + k < count ? hint + k : hint + k - count;
-    if (at[i].first == id) {
-      hint = i + 1 < count ? i + 1 : 0;
-      return &at[i].second;
-    }
+// Whether the pack's "strategies" list a name. Read once per adapter for
+// every item of a description: long lists are indexed, short ones scanned.
+class Listed {
+ public:
+  explicit Listed(const Value& strategies) : list_(strategies.arr()) {
+    if (list_.size() <= kScan) return;
+    for (const Value& s : list_)
+      if (s.is_string() && !names_.contains(s.str())) names_.push_unique(s.str(), true);
   }
-  return nullptr;
-}
+  bool operator()(std::string_view name) const {
+    if (list_.size() > kScan) return names_.contains(name);
+    for (const Value& s : list_)
+      if (s.is_string() && s.str() == name) return true;
+    return false;
+  }
 
-bool listed(const Value& strategies, std::string_view name) {
-  for (const Value& s : strategies.arr())
-    if (s.is_string() && s.str() == name) return true;
-  return false;
-}
+ private:
+  static constexpr size_t kScan = 16;
+  const json::Array& list_;
+  record::OrderedMap<std::string_view, bool> names_;
+};
+
+// Lookups by value in the lists that one read or write meets (Enum ranges,
+// alias tables): a list met again and again, as by every datapoint of one
+// code, is indexed once, on first use; short lists are scanned.
+class ByValue {
+ public:
+  static constexpr size_t npos = data::ValueIndex::npos;
+
+  // Position of the first item (array) or member value (object) equal to v.
+  template <class List>
+  size_t first(const List& list, const Value& v) {
+    if (list.size() <= kScan) return scan(list, v);
+    const data::ValueIndex* index = indexed_.find(static_cast<const void*>(&list));
+    if (!index) index = &indexed_.push_unique(&list, data::ValueIndex(list));
+    return index->first(v);
+  }
+
+ private:
+  static constexpr size_t kScan = 16;
+  static size_t scan(const json::Array& items, const Value& v) {
+    for (size_t i = 0; i < items.size(); ++i)
+      if (items[i] == v) return i;
+    return npos;
+  }
+  static size_t scan(const json::Object& members, const Value& v) {
+    for (size_t i = 0; i < members.size(); ++i)
+      if (members.at(i).value == v) return i;
+    return npos;
+  }
+
+  record::OrderedMap<const void*, data::ValueIndex> indexed_;
+};
 
 }  // namespace
 
 Adapter Adapter::make(const Value& device, const Value& dpmap, const Value& rules) {
   Adapter a;
   json::Object unsupported;
-  const Value& strategies = rules["strategies"];
+  const Listed listed(rules["strategies"]);
   // Ids come from one object's members, so they are distinct: appended
   // without lookups.
   const json::Object& items = device["local_strategy"].obj();
@@ -81,7 +115,7 @@ Adapter Adapter::make(const Value& device, const Value& dpmap, const Value& rule
     const Value& convert = m.value["value_convert"];
     std::string_view name = !data::truth(convert) ? "default" : convert.is_string() ? convert.str() : "";
     const Value& config = m.value["config_item"];
-    if (listed(strategies, name)) {
+    if (listed(name)) {
       a.entries.push_unique(std::string(m.name()), DpEntry(code, name, config));
     } else {
       unsupported.push_unique(m.key, Value(name));
@@ -106,9 +140,9 @@ Value Adapter::flip(std::string_view code, const Value& value) const { return fl
 Value Adapter::read(const Value& dps, const Value& rules) const {
   json::Object out;
   out.reserve(dps.size());
-  size_t hint = 0;
+  ByValue ranges;
   for (const json::Member& m : dps.obj()) {
-    const DpEntry* entry = find_entry(entries, m.name(), hint);
+    const DpEntry* entry = entries.find(m.name());
     if (!entry) continue;
     Result<Value, std::string> decoded = strategy_read(entry->strategy, m.value, entry->config, rules);
     if (!decoded.ok()) continue;
@@ -118,38 +152,53 @@ Value Adapter::read(const Value& dps, const Value& rules) const {
       if (const Value* shown = remap["alias"].find(r.str())) r = *shown;
     }
     r = flip_with(remap, r);
-    if (const Value* range = enum_ranges.find(entry->code)) {
-      bool allowed = false;
-      for (const Value& item : range->arr())
-        if (item == r) {
-          allowed = true;
-          break;
-        }
-      if (!allowed) continue;
-    }
+    if (const Value* range = enum_ranges.find(entry->code); range && ranges.first(range->arr(), r) == ByValue::npos)
+      continue;
     out.insert_or_assign(entry->code, std::move(r));
   }
   return Value(std::move(out));
 }
 
+CodeIndex::CodeIndex(const Entries& entries) : entries_(entries) {
+  if (entries.size() <= Entries::kIndexFrom) return;
+  first_.reset(entries.size());
+  const uint64_t seed = json::hash_seed();
+  for (size_t i = 0; i < entries.size(); ++i) {
+    std::string_view code = entries.at(i).second.code;
+    const uint64_t h = json::hash_bytes(code, seed);
+    // Only the first entry of a code is indexed, so a hit is the first one.
+    if (first_.find(h, [&](size_t j) { return entries.at(j).second.code == code; }) == first_.npos) first_.put(h, i);
+  }
+}
+
+const Entries::Entry* CodeIndex::find(std::string_view code) const {
+  if (first_.empty()) {
+    for (const Entries::Entry& e : entries_)
+      if (e.second.code == code) return &e;
+    return nullptr;
+  }
+  size_t at = first_.find(json::hash_bytes(code, json::hash_seed()),
+                          [&](size_t j) { return entries_.at(j).second.code == code; });
+  return at == first_.npos ? nullptr : &entries_.at(at);
+}
+
 Result<Value> Adapter::write(std::span<const Value> commands) const {
   if (commands.empty()) return fail(ErrorKind::Unsupported, "no dp for command");
+  return write(commands, CodeIndex(entries));
+}
+
+Result<Value> Adapter::write(std::span<const Value> commands, const CodeIndex& by_code) const {
+  if (commands.empty()) return fail(ErrorKind::Unsupported, "no dp for command");
+  ByValue aliases;
   json::Object out;
   for (const Value& command : commands) {
     std::string_view code = command["code"].str();
-    const std::pair<std::string, DpEntry>* hit = nullptr;
-    for (const auto& e : entries)
-      if (e.second.code == code) {
-        hit = &e;
-        break;
-      }
+    const Entries::Entry* hit = by_code.find(code);
     if (!hit) return fail(ErrorKind::Unsupported, "no dp for " + std::string(code));
     Value v = flip(code, command["value"]);
-    for (const json::Member& word : remaps[code]["alias"].obj())
-      if (word.value == v) {
-        v = word.key;
-        break;
-      }
+    // The first word of the alias table showing this value is written.
+    const json::Object& words = remaps[code]["alias"].obj();
+    if (size_t at = aliases.first(words, v); at != ByValue::npos) v = words.at(at).key;
     ZEFA_TRY(Value raw, strategy_write(hit->second.strategy, v, hit->second.config));
     out.insert_or_assign(hit->first, std::move(raw));
   }

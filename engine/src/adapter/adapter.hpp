@@ -48,9 +48,27 @@ struct DpEntry {
   friend bool operator==(const DpEntry&, const DpEntry&) = default;
 };
 
+// Datapoint id -> how it is converted, in insertion order.
+using Entries = record::OrderedMap<std::string, DpEntry>;
+
+// The entries of an adapter by datapoint code: the first entry, in order,
+// holding each code. Built in one pass over the entries (small adapters are
+// scanned instead), so matching many commands costs linear time. The entries
+// must outlive the index and stay unchanged.
+class CodeIndex {
+ public:
+  explicit CodeIndex(const Entries& entries);
+  // The first entry with this code (id and entry), or nullptr.
+  const Entries::Entry* find(std::string_view code) const;
+
+ private:
+  const Entries& entries_;
+  record::PositionIndex first_;  // empty when scanned
+};
+
 struct Adapter {
   // Datapoint id -> how it is converted, in insertion order.
-  json::OrderedMap<std::string, DpEntry> entries;
+  Entries entries;
   // Datapoint code -> the allowed values of an Enum datapoint ("range").
   Value enum_ranges = Value::object();
   // Datapoint id -> a strategy the rule pack does not list (decoded by
@@ -87,6 +105,8 @@ struct Adapter {
   // "no dp for {code}" for a code without an entry; a strategy's error is
   // returned unchanged. Nothing is returned on failure.
   Result<Value> write(std::span<const Value> commands) const;
+  // The same with the index of this adapter's entries already built.
+  Result<Value> write(std::span<const Value> commands, const CodeIndex& by_code) const;
 
   // `value` turned over when `code` is marked inverted: a number mirrored in
   // its recorded bounds (unchanged without bounds), a boolean negated; any

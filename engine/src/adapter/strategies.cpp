@@ -1,6 +1,8 @@
 #include "adapter/strategies.hpp"
 
+#include <algorithm>
 #include <initializer_list>
+#include <vector>
 
 #include "data/codecs.hpp"
 #include "adapter/families.hpp"
@@ -67,12 +69,23 @@ std::span<const Strategy> generic() { return kGeneric; }
 }  // namespace family
 
 namespace {
+
+// Every family's strategies sorted by name, gathered once: a name is found
+// by binary search rather than a scan of all tables per datapoint. Names are
+// distinct across families; were one given twice, the first table's wins.
 const family::Strategy* find(std::string_view name) noexcept {
-  for (auto table : {family::generic(), family::lighting(), family::metering(), family::records()})
-    for (const family::Strategy& s : table)
-      if (s.name == name) return &s;
-  return nullptr;
+  static const std::vector<const family::Strategy*> by_name = [] {
+    std::vector<const family::Strategy*> all;
+    for (auto table : {family::generic(), family::lighting(), family::metering(), family::records()})
+      for (const family::Strategy& s : table) all.push_back(&s);
+    std::stable_sort(all.begin(), all.end(), [](auto* a, auto* b) { return a->name < b->name; });
+    return all;
+  }();
+  auto it = std::lower_bound(by_name.begin(), by_name.end(), name,
+                             [](const family::Strategy* s, std::string_view n) { return s->name < n; });
+  return it != by_name.end() && (*it)->name == name ? *it : nullptr;
 }
+
 }  // namespace
 
 Result<Value, std::string> strategy_read(std::string_view name, const Value& raw, const Value& config,

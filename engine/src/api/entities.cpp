@@ -62,7 +62,7 @@ Result<json::Value> slot_update(const json::Value& req, const json::Value& pack)
 }
 
 Result<json::Value> unused_plans(const json::Value& req, const json::Value& pack) {
-  using Entries = json::OrderedMap<std::string, adapter::DpEntry>;
+  using Entries = record::OrderedMap<std::string, adapter::DpEntry>;
   ZEFA_TRY(Entries entries, record::decode<Entries>(req, "entries"));
   const std::vector<std::string> consumed_list = data::codes(req["consumed"]);
   const std::unordered_set<std::string_view> consumed(consumed_list.begin(), consumed_list.end());

@@ -24,11 +24,12 @@ namespace zefa::api {
 enum class OpClass { Plain, Ruled, Live };
 
 // The pack a Ruled request runs with: the request's own "rules" (validated
-// for this request only) or a shared reference to an installed pack.
+// for this request only) or an installed pack, borrowed from the registry's
+// lookup for the length of the request (copy `*installed` to keep it longer).
+// Its fingerprint is computed only by the operations that read it.
 struct Rules {
   const json::Value* pack = nullptr;
-  std::string fingerprint;
-  PackRef installed;
+  const PackRef* installed = nullptr;  // null for the request's own "rules"
 };
 
 // What a handler receives: the request, its operation's name, and what the

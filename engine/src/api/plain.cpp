@@ -51,20 +51,14 @@ Result<json::Value> status_quirk(const Call& c) {
 Result<json::Value> adapter_write(const Call& c) {
   ZEFA_TRY(adapter::Adapter a, record::decode<adapter::Adapter>(c.req, "adapter"));
   json::Array handled, unhandled;
+  const adapter::CodeIndex by_code(a.entries);
   for (const json::Value& cmd : c.req["commands"].arr()) {
-    std::string_view code = cmd["code"].str();
-    bool known = false;
-    for (const auto& [id, entry] : a.entries)
-      if (entry.code == code) {
-        known = true;
-        break;
-      }
-    if (known) handled.push_back(cmd);
+    if (by_code.find(cmd["code"].str())) handled.push_back(cmd);
     else unhandled.push_back(cmd["code"]);
   }
   json::Value writes = json::Value::object();
   if (!handled.empty()) {
-    ZEFA_TRY(writes, a.write(handled));
+    ZEFA_TRY(writes, a.write(handled, by_code));
   }
   return json::Value(json::Array{std::move(writes), json::Value(std::move(unhandled))});
 }

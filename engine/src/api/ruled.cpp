@@ -12,12 +12,12 @@ namespace zefa::api {
 Result<Rules> resolve(const json::Value& req) {
   const json::Value& inline_rules = req["rules"];
   if (!inline_rules.is_null()) {
-    ZEFA_TRY(std::string fp, runtime::validated(inline_rules));
-    return Rules{&inline_rules, std::move(fp), nullptr};
+    ZEFA_CHECK(runtime::validated(inline_rules));
+    return Rules{&inline_rules, nullptr};
   }
-  ZEFA_TRY(PackRef ref, installed(req["rules_id"].str()));
-  if (!ref) return fail(ErrorKind::Rules, "rules are required or rules_id is not registered");
-  return Rules{&ref->rules, ref->fingerprint, ref};
+  ZEFA_TRY(const PackRef* ref, lookup(req["rules_id"].str()));
+  if (!*ref) return fail(ErrorKind::Rules, "rules are required or rules_id is not registered");
+  return Rules{&(*ref)->rules, ref};
 }
 
 namespace ops {

@@ -61,7 +61,7 @@ Value device_property() {
 // Everything one assembly gathers while it walks the plans.
 struct Gathered {
   json::Object props;
-  json::OrderedMap<std::string, Binding> bindings;
+  record::OrderedMap<std::string, Binding> bindings;
   json::Object groups;
   std::vector<std::string> unsupported;
   std::vector<CoverEntry> covers;

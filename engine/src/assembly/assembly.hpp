@@ -50,7 +50,7 @@ struct CoverEntry {
 // one of them changes it.
 struct Assembly {
   Value descriptor;
-  json::OrderedMap<std::string, Binding> bindings;
+  record::OrderedMap<std::string, Binding> bindings;
   std::vector<std::string> unsupported;
   std::vector<CoverEntry> covers;
 

@@ -31,7 +31,7 @@
 
 namespace zefa::assembly {
 
-using Roles = json::OrderedMap<std::string, data::Role>;
+using Roles = record::OrderedMap<std::string, data::Role>;
 
 // The read context of one platform's entity, built on the spot. All three
 // are borrowed and must outlive it and every scope it makes.
@@ -135,7 +135,7 @@ Result<json::Array> act(const Plan& plan, std::string_view action, const Value& 
 // one by one in id order (numeric ids by value, then the others by text),
 // appending a plan for each that a variant accepts. On error the caller
 // discards `plans`.
-Status<> unused(const Value& device, const json::OrderedMap<std::string, adapter::DpEntry>& datapoints,
+Status<> unused(const Value& device, const record::OrderedMap<std::string, adapter::DpEntry>& datapoints,
                 std::vector<Plan>& plans, const Value& rules);
 
 }  // namespace entity

@@ -23,7 +23,7 @@ struct Plan {
   std::string platform;  // selects rules["entities"][platform]
   std::string key;       // the descriptor's key, possibly empty
   Value identity;
-  json::OrderedMap<std::string, data::Role> roles;  // in role order
+  record::OrderedMap<std::string, data::Role> roles;  // in role order
   std::vector<std::string> depends_on;  // the first code alone decides `event`
   std::optional<protocol::SlotKind> slot_kind;
   bool update_all = false;

@@ -57,7 +57,7 @@ bool exposed(const Plan& plan, const Value& rules) {
 
 }  // namespace
 
-Status<> unused(const Value& device, const json::OrderedMap<std::string, adapter::DpEntry>& datapoints,
+Status<> unused(const Value& device, const record::OrderedMap<std::string, adapter::DpEntry>& datapoints,
                 std::vector<Plan>& plans, const Value& rules) {
   std::unordered_set<std::string> used;
   for (const Plan& plan : plans)

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "data/data.hpp"
+#include "data/value_index.hpp"
 #include "text.hpp"
 
 namespace zefa::data {
@@ -180,10 +181,11 @@ Value cover_words(const Role& role, const Value& names, const Value& rules) {
   std::vector<std::string> list = codes(names);
   if (list.empty()) return Value();
   const Value& maps = rules["maps"];
-  const Value& range = role.spec["range"];
+  // Every listed map is held against one range: indexed once.
+  const ValueIndex range(role.spec["range"].arr());
   for (const std::string& name : list) {
     const Value& set = maps[name];
-    if (in_range(range, set["open"]) && in_range(range, set["close"])) return set;
+    if (range.contains(set["open"]) && range.contains(set["close"])) return set;
   }
   return maps[list.front()];
 }

@@ -8,7 +8,7 @@ namespace zefa::driver::cover {
 
 namespace {
 
-using Roles = json::OrderedMap<std::string, data::Role>;
+using Roles = record::OrderedMap<std::string, data::Role>;
 
 std::optional<data::Role> role(const Roles& roles, const Value& name) {
   const data::Role* found = roles.find(name.is_string() ? name.str() : std::string_view());

@@ -206,7 +206,7 @@ void apply_remove(Value& device, Value& dpmap, const Value& block) {
 // rest, so no patch scans the list.
 class BindingIndex {
  public:
-  using Bindings = json::OrderedMap<std::string, assembly::Binding>;
+  using Bindings = record::OrderedMap<std::string, assembly::Binding>;
 
   explicit BindingIndex(Bindings& bindings) : bindings_(bindings) {
     size_t i = 0;
@@ -216,7 +216,7 @@ class BindingIndex {
 
   assembly::Binding* find(const std::string& name) {
     auto it = pos_.find(name);
-    return it == pos_.end() ? nullptr : &(bindings_.begin() + static_cast<ptrdiff_t>(it->second))->second;
+    return it == pos_.end() ? nullptr : &bindings_.value_at(it->second);
   }
 
   void erase(const std::string& name) {

@@ -2,13 +2,13 @@
 
 #include <charconv>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "data/value_index.hpp"
 #include "rules/cover_settings.hpp"
 #include "rules/overrides.hpp"
 #include "rules/schema.hpp"
@@ -40,72 +40,6 @@ using json::Object;
 // A "$ref" chain longer than this cannot come from a sound schema; treating
 // it as unresolvable keeps a self-referring schema from looping.
 constexpr int kMaxRefHops = 32;
-
-uint64_t mix(uint64_t x) noexcept {
-  x ^= x >> 33;
-  x *= 0xff51afd7ed558ccdULL;
-  x ^= x >> 33;
-  x *= 0xc4ceb3f97f4a7c15ULL;
-  x ^= x >> 33;
-  return x;
-}
-
-// A hash consistent with exact JSON equality: object members combine
-// commutatively (member order does not matter), 0.0 and -0.0 agree.
-// Recursion follows the value's own nesting, which is bounded.
-uint64_t value_hash(const Value& v, uint64_t seed) noexcept {
-  switch (v.type()) {
-    case json::Type::Null: return mix(seed ^ 1);
-    case json::Type::Bool: return mix(seed ^ (v.as_bool() ? 3 : 2));
-    case json::Type::Number: {
-      if (v.is_u64()) return mix(seed ^ 0x10 ^ mix(v.as_u64()));
-      if (v.is_i64()) return mix(seed ^ 0x20 ^ mix(static_cast<uint64_t>(v.as_i64())));
-      double d = v.as_f64();
-      if (d == 0) d = 0;
-      uint64_t bits;
-      std::memcpy(&bits, &d, sizeof bits);
-      return mix(seed ^ 0x30 ^ mix(bits));
-    }
-    case json::Type::String: return json::hash_bytes(v.str(), seed);
-    case json::Type::Array: {
-      uint64_t h = mix(seed ^ 0x40 ^ v.size());
-      for (const Value& item : v.arr()) h = mix(h * 31 + value_hash(item, seed));
-      return h;
-    }
-    case json::Type::Object: {
-      uint64_t h = mix(seed ^ 0x50 ^ v.size());
-      for (const Member& m : v.obj()) h += mix(json::hash_bytes(m.name(), seed) ^ (value_hash(m.value, seed) * 3));
-      return h;
-    }
-  }
-  return 0;
-}
-
-// Finds earlier equal items of one array, item by item, in linear time.
-class Seen {
- public:
-  explicit Seen(const json::Array& items) : items_(items) {}
-  // True when items[i] equals one of items[0..i); then records items[i].
-  bool repeated(size_t i) {
-    // Short arrays are cheaper to scan than to hash.
-    if (items_.size() <= kScan) {
-      for (size_t j = 0; j < i; ++j)
-        if (items_[j] == items_[i]) return true;
-      return false;
-    }
-    uint64_t h = value_hash(items_[i], json::hash_seed());
-    auto [lo, hi] = by_hash_.equal_range(h);
-    for (auto it = lo; it != hi; ++it)
-      if (items_[it->second] == items_[i]) return true;
-    by_hash_.emplace(h, i);
-    return false;
-  }
-
- private:
-  static constexpr size_t kScan = 16;
-  const json::Array& items_;
-  std::unordered_multimap<uint64_t, size_t> by_hash_;
-};
 
 size_t utf8_length(std::string_view s) noexcept {
   size_t n = 0;
@@ -212,7 +146,8 @@ class Checker {
     const Value* items = k.items;
     const bool check_unique = k.unique && k.unique->is_bool() && k.unique->as_bool();
     if (!items && !check_unique) return true;
-    Seen seen(inst);
+    std::optional<data::ValueIndex> seen;
+    if (check_unique) seen.emplace(inst);
     char digits[24];
     for (size_t i = 0; i < inst.size(); ++i) {
       if (items) {
@@ -223,7 +158,7 @@ class Checker {
         if (!run(inst[i], items, depth + 1)) return false;
         path_.resize(mark);
       }
-      if (check_unique && seen.repeated(i)) return fail_at("duplicate item", "");
+      if (seen && seen->first(inst[i]) < i) return fail_at("duplicate item", "");
     }
     return true;
   }
@@ -376,18 +311,25 @@ Result<Value, std::string> compose(const Value& request) {
     Value candidate;
     if (!body->is_object()) {
       problem = "rule layer must be a JSON object";
+    } else if (!tolerant) {
+      // Nothing can reject the layer now, so it goes straight into the pack
+      // built so far: no copy per layer, and a node copied from the base
+      // once stays the pack's own.
+      patch(acc, *body);
+      sources.emplace_back(label);
+      continue;
     } else {
+      // A rejected layer must leave no trace, and each candidate is checked
+      // whole: the one cost per layer that grows with the pack.
       candidate = acc;
       patch(candidate, *body);
-      if (tolerant) {
-        const Value& node = complete(acc, top) ? top : relaxed;
-        auto r = check(candidate, node, top, "");
-        if (!r.ok()) {
-          problem = std::move(r).error();
-        } else if (const Value* mapping = candidate.find("overrides")) {
-          auto o = rules::overrides::validate_mapping(*mapping, candidate);
-          if (!o.ok()) problem = override_failure(std::move(o).error());
-        }
+      const Value& node = complete(acc, top) ? top : relaxed;
+      auto r = check(candidate, node, top, "");
+      if (!r.ok()) {
+        problem = std::move(r).error();
+      } else if (const Value* mapping = candidate.find("overrides")) {
+        auto o = rules::overrides::validate_mapping(*mapping, candidate);
+        if (!o.ok()) problem = override_failure(std::move(o).error());
       }
     }
 

@@ -8,11 +8,11 @@
 
 namespace zefa::runtime {
 
-Result<std::string> validated(const json::Value& pack) {
+Status<> validated(const json::Value& pack) {
   const json::Value* version = pack.find("version");
   if (!version || !version->is_u64() || version->as_u64() != 1) return fail(ErrorKind::Rules, "unsupported rule version");
   ZEFA_CHECK(with_kind(ErrorKind::Rules, rules::validate(pack)));
-  return fingerprint(pack);
+  return ok_unit;
 }
 
 std::string fingerprint(const json::Value& value) {
@@ -32,8 +32,16 @@ std::string fingerprint(const json::Value& value) {
 }
 
 Result<RulePack> RulePack::make(json::Value rules) {
-  ZEFA_TRY(std::string fp, validated(rules));
-  return RulePack{std::move(fp), std::move(rules)};
+  ZEFA_CHECK(validated(rules));
+  return RulePack(std::move(rules));
+}
+
+const std::string& RulePack::fingerprint() const {
+  // A pack moved in with its fingerprint already known keeps it.
+  std::call_once(once_, [this] {
+    if (fingerprint_.empty()) fingerprint_ = runtime::fingerprint(rules);
+  });
+  return fingerprint_;
 }
 
 }  // namespace zefa::runtime
