@@ -1,119 +1,146 @@
-// Drivers at work, through zefa_engine_eval:
-//   "drive": a typical report (one datapoint, a new value each time) on a
-//   live curtain-and-lamp driver, with 20 and with 200 datapoints (the
-//   extra ones exposed as unused sensors): the cost must not follow the
-//   size of the state;
-//   "handle": the same kind of report on a ~6 KB state document, beside the
-//   bare cost of parsing its request and writing its reply.
+// Drivers: "create" of a 20-datapoint device (a cover, a light, two sensors
+// and eleven unused datapoints) by rules_id beside the bare cost of its
+// request and reply; copying a driver, which must not grow with the
+// configuration (the device description here); and the state document read
+// and written beside RapidJSON parsing and writing the same text.
 #include <benchmark/benchmark.h>
 
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "driver/driver.hpp"
 #include "json.hpp"
 #include "requests.hpp"
 #include "zefa_engine.h"
+
+#ifdef ZEFA_HAVE_RAPIDJSON
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+#endif
 
 namespace {
 
 using zefa::json::Value;
 
-Value data_file(const char* name) {
-  std::ifstream in(std::string(ZEFA_TEST_DATA) + "/" + name);
-  std::ostringstream s;
-  s << in.rdbuf();
+Value parse(const std::string& text) {
   Value v;
   zefa::json::ParseError err;
-  (void)zefa::json::parse(s.str(), v, err);
+  (void)zefa::json::parse(text, v, err);
   return v;
 }
 
-void ensure_installed() {
-  static const bool once = (zefa::bench::install("lamp", data_file("curtain_lamp_pack.json").dump()), true);
-  (void)once;
+// The test pack with category "zz" served by the cover, light and sensor
+// platforms, so one device holds all three.
+const Value& pack() {
+  static const Value p = [] {
+    std::ifstream in(std::string(ZEFA_TEST_DATA) + "/drivers_pack.json");
+    std::ostringstream s;
+    s << in.rdbuf();
+    Value v = parse(s.str());
+    Value& platforms = v.obj_mut()["platforms"];
+    platforms.obj_mut()["cover"].obj_mut()["categories"].obj_mut().insert_or_assign(
+        "zz", parse(R"({"key":"curtain"})"));
+    platforms.obj_mut()["light"].obj_mut()["categories"].obj_mut().insert_or_assign("zz", parse(R"([{"key":"main"}])"));
+    platforms.obj_mut()["sensor"].obj_mut()["categories"].obj_mut().insert_or_assign(
+        "zz", parse(R"([{"key":"temperature"},{"key":"humidity"}])"));
+    zefa::bench::install("drivers", v.dump());
+    return v;
+  }();
+  return p;
 }
 
-Value call(const Value& req) {
-  char* r = zefa_engine_eval(req.dump().c_str());
-  Value v;
-  zefa::json::ParseError err;
-  (void)zefa::json::parse(r, v, err);
-  zefa_engine_free(r);
-  return v;
+std::string integer(int lo, int hi, int scale = 0) {
+  return R"({"type":"Integer","values":"{\"min\":)" + std::to_string(lo) + R"(,\"max\":)" + std::to_string(hi) +
+         R"(,\"scale\":)" + std::to_string(scale) + R"(,\"step\":1}"})";
 }
 
-// A synced live driver of the curtain-and-lamp device with `extra` more
-// Integer datapoints, exposed as sensors.
-uint64_t open_driver(int extra) {
-  ensure_installed();
-  Value device = data_file("curtain_lamp_device.json");
-  Value options = Value(zefa::json::Object{{"expose_unused", Value(true)}, {"device_settings", Value(true)}});
-  zefa::json::Object dpmap{{"1", Value("control")},   {"2", Value("percent_control")}, {"3", Value("percent_state")},
-                           {"17", Value("add_ele")},  {"20", Value("switch_led")},     {"22", Value("bright_value")},
-                           {"40", Value("child_lock")}, {"101", Value("switch_mode1")}};
-  zefa::json::Object report;
-  Value& ranges = device.obj_mut()["status_range"];
-  for (int i = 0; i < extra; ++i) {
-    const std::string code = "s" + std::to_string(i), id = std::to_string(200 + i);
-    ranges.obj_mut().insert_or_assign(code, Value(zefa::json::Object{
-                                                {"type", Value("Integer")},
-                                                {"values", Value(R"({"min":0,"max":1000,"scale":0,"step":1})")}}));
-    dpmap.insert_or_assign(id, Value(code));
-    report.insert_or_assign(id, Value(i));
+// Six function and fourteen status datapoints; `noise` further status-range
+// entries that no plan or adapter entry uses (configuration only).
+Value device(int noise) {
+  std::string f = R"({"control":{"type":"Enum","values":"{\"range\":[\"open\",\"stop\",\"close\"]}"},)"
+                  R"("percent_control":)" + integer(0, 100) + R"(,"switch_led":{"type":"Boolean","values":"{}"},)"
+                  R"("bright_value_v2":)" + integer(10, 1000) + R"(,"colour_data_v2":{"type":"Json","values":"{}"},)"
+                  R"("switch_1":{"type":"Boolean","values":"{}"}})";
+  std::string sr = R"({"percent_state":)" + integer(0, 100) + R"(,"va_temperature":)" + integer(-200, 600, 1) +
+                   R"(,"va_humidity":)" + integer(0, 100);
+  for (int i = 0; i < 11; ++i) sr += ",\"extra_" + std::to_string(i) + "\":" + integer(0, 1000);
+  for (int i = 0; i < noise; ++i) sr += ",\"noise_" + std::to_string(i) + "\":" + integer(0, 1000);
+  sr += "}";
+  return parse(R"({"id":"bench1","category":"zz","product_id":"pb","function":)" + f + R"(,"status_range":)" + sr +
+               R"(,"status":{"control":"stop","switch_led":true}})");
+}
+
+std::string create_request(bool unused) {
+  pack();
+  std::string dpmap = "{";
+  for (int i = 0; i < 11; ++i) dpmap += std::string(i ? "," : "") + "\"" + std::to_string(100 + i) + "\":\"extra_" + std::to_string(i) + "\"";
+  dpmap += "}";
+  return R"({"op":"create","rules_id":"drivers","device":)" + device(0).dump() + R"(,"options":{"expose_unused":)" +
+         (unused ? "true" : "false") + R"(,"dpmap":)" + dpmap + "}}";
+}
+
+void BM_CreateById(benchmark::State& st) { zefa::bench::run_request(st, create_request(true)); }
+void BM_CreateBare(benchmark::State& st) { zefa::bench::bare_request(st, create_request(true)); }
+
+void BM_DriverCopy(benchmark::State& st) {
+  const int noise = static_cast<int>(st.range(0));
+  auto d = zefa::driver::Driver::make(device(noise), zefa::driver::BuildOptions{}, pack());
+  if (!d.ok()) {
+    st.SkipWithError("driver construction failed");
+    return;
   }
-  options.obj_mut().insert_or_assign("dpmap", Value(std::move(dpmap)));
-  const Value opened = call(Value(zefa::json::Object{
-      {"op", Value("open")}, {"rules_id", Value("lamp")}, {"device", device}, {"options", options}}));
-  const uint64_t handle = opened["value"]["handle"].as_u64();
-  report.insert_or_assign("1", Value("stop"));
-  report.insert_or_assign("3", Value(0));
-  report.insert_or_assign("20", Value(true));
-  report.insert_or_assign("22", Value(500));
-  (void)call(Value(zefa::json::Object{
-      {"op", Value("drive")},
-      {"handle", Value(handle)},
-      {"now", Value(1.0)},
-      {"input", Value(zefa::json::Object{
-                    {"type", Value("message")}, {"channel", Value("active")}, {"json", Value(std::move(report))}})}}));
-  return handle;
-}
-
-std::string drive_request(uint64_t handle, int brightness) {
-  return R"({"op":"drive","handle":)" + std::to_string(handle) +
-         R"(,"now":2.5,"input":{"type":"message","channel":"active","json":{"22":)" + std::to_string(brightness) +
-         R"(,"t":1700000000}}})";
-}
-
-void drive(benchmark::State& st) {
-  const uint64_t handle = open_driver(static_cast<int>(st.range(0)) - 8);
-  const std::string requests[2] = {drive_request(handle, 300), drive_request(handle, 700)};
-  size_t i = 0;
   for (auto _ : st) {
-    char* reply = zefa_engine_eval(requests[i++ & 1].c_str());
-    benchmark::DoNotOptimize(reply);
-    zefa_engine_free(reply);
+    zefa::driver::Driver copy = d.value();
+    benchmark::DoNotOptimize(copy);
   }
-  st.SetLabel(std::to_string(st.range(0)) + " datapoints");
+  st.SetLabel("device description of " + std::to_string(d.value().cfg().device.dump().size() >> 10) + " KiB");
 }
 
-std::string handle_request() {
-  ensure_installed();
-  const Value doc = data_file("lamp_driver.json");
-  return R"({"op":"handle","rules_id":"lamp","now":5.0,"driver":)" + doc.dump() +
-         R"(,"input":{"type":"message","channel":"active","json":{"20":true,"22":700,"t":3}}})";
+// The state document of the device without its unused datapoints.
+const std::string& document() {
+  static const std::string doc = [] {
+    char* r = zefa_engine_eval(create_request(false).c_str());
+    Value reply = parse(r);
+    zefa_engine_free(r);
+    return reply["value"]["driver"].dump();
+  }();
+  return doc;
 }
 
-void BM_DriveReport(benchmark::State& st) { drive(st); }
-void BM_HandleReport(benchmark::State& st) {
-  const std::string req = handle_request();
-  zefa::bench::run_request(st, req);
-  st.SetLabel("state document " + std::to_string(data_file("lamp_driver.json").dump().size()) + " bytes");
+void BM_DocumentReadWrite(benchmark::State& st) {
+  const std::string& doc = document();
+  for (auto _ : st) {
+    Value v = parse(doc);
+    auto d = zefa::driver::Driver::deserialize(v);
+    std::string out = d.value().serialize().dump();
+    benchmark::DoNotOptimize(out);
+  }
+  st.SetBytesProcessed(static_cast<int64_t>(st.iterations() * doc.size()));
+  st.SetLabel(std::to_string(doc.size()) + " bytes");
 }
-void BM_HandleReportBare(benchmark::State& st) { zefa::bench::bare_request(st, handle_request()); }
 
-BENCHMARK(BM_DriveReport)->Arg(20)->Arg(200)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_HandleReport)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_HandleReportBare)->Repetitions(5)->ReportAggregatesOnly(true);
+#ifdef ZEFA_HAVE_RAPIDJSON
+void BM_DocumentRapidParseWrite(benchmark::State& st) {
+  const std::string& doc = document();
+  for (auto _ : st) {
+    rapidjson::Document d;
+    d.Parse<rapidjson::kParseFullPrecisionFlag>(doc.c_str(), doc.size());
+    rapidjson::StringBuffer buf;
+    rapidjson::Writer<rapidjson::StringBuffer> w(buf);
+    d.Accept(w);
+    benchmark::DoNotOptimize(buf);
+  }
+  st.SetBytesProcessed(static_cast<int64_t>(st.iterations() * doc.size()));
+  st.SetLabel(std::to_string(doc.size()) + " bytes");
+}
+BENCHMARK(BM_DocumentRapidParseWrite);
+#endif
+
+BENCHMARK(BM_CreateById)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CreateBare)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DriverCopy)->Arg(0)->Arg(200)->Arg(2000);
+BENCHMARK(BM_DocumentReadWrite);
 
 }  // namespace
