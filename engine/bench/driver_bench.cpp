@@ -75,7 +75,8 @@ Value device(int noise) {
 std::string create_request(bool unused) {
   pack();
   std::string dpmap = "{";
-  for (int i = 0; i < 11; ++i) dpmap += std::string(i ? "," : "") + "\"" + std::to_string(100 + i) + "\":\"extra_" + std::to_string(i) + "\"";
+  for (int i = 0; i < 11; ++i)
+    dpmap += std::string(i ? "," : "") + "\"" + std::to_string(100 + i) + "\":\"extra_" + std::to_string(i) + "\"";
   dpmap += "}";
   return R"({"op":"create","rules_id":"drivers","device":)" + device(0).dump() + R"(,"options":{"expose_unused":)" +
          (unused ? "true" : "false") + R"(,"dpmap":)" + dpmap + "}}";

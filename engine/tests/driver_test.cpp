@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,7 +36,8 @@ Value nested(int depth) {
 Value set_program(int segments, const Value& value) {
   std::string path = "state";
   for (int i = 1; i < segments; ++i) path += ".s";
-  return Value(json::Object{{"update", Value(json::Array{Value(json::Object{{"set", Value(path)}, {"value", value}})})}});
+  const Value statement(json::Object{{"set", Value(path)}, {"value", value}});
+  return Value(json::Object{{"update", Value(json::Array{statement})}});
 }
 
 // The deepest slot a "set" may fill, holding the deepest value evaluation
@@ -52,7 +54,8 @@ TEST(DriverState, DeepestMachineStateReadsBack) {
   }
   d.machines.push_back(m);
   const Value doc = d.serialize();
-  const std::string reply = Value(json::Object{{"ok", Value(true)}, {"value", Value(json::Object{{"driver", doc}})}}).dump();
+  const Value wrapped(json::Object{{"ok", Value(true)}, {"value", Value(json::Object{{"driver", doc}})}});
+  const std::string reply = wrapped.dump();
   Value back;
   json::ParseError err;
   EXPECT_TRUE(json::parse(reply, back, err)) << err.to_string();
@@ -81,7 +84,9 @@ std::string call(const std::string& request) { return lib::eval_guarded(request.
 TEST(DriverConcurrency, LiveDriversFromManyThreads) {
   const std::string pack = test::load("drivers_pack.json").dump();
   ASSERT_EQ(call(R"({"op":"install_rules","rules_id":"conc","rules":)" + pack + "}"), R"({"ok":true,"value":true})");
-  const std::string open = R"({"op":"open","rules_id":"conc","device":{"id":"m1","category":"dlq","status_range":{"add_ele":{"type":"Integer","values":"{\"min\":0,\"max\":50000,\"scale\":0,\"step\":1}"}},"status":{"add_ele":1}}})";
+  const std::string open = R"({"op":"open","rules_id":"conc","device":{"id":"m1","category":"dlq","status_range":)"
+                           R"({"add_ele":{"type":"Integer","values":"{\"min\":0,\"max\":50000,\"scale\":0,)"
+                           R"(\"step\":1}"}},"status":{"add_ele":1}}})";
   auto handle_of = [](const std::string& reply) {
     return test::J(reply)["value"]["handle"].as_u64();
   };

@@ -92,7 +92,9 @@ void swap_open_close(adapter::Adapter& a, const cover::Cover& c, const Value& ru
   const Value& close = words["close"];
   json::Object swap;
   const json::Array range = ins.range();
-  auto in_range = [&range](const Value& w) { return std::any_of(range.begin(), range.end(), [&](const Value& r) { return r == w; }); };
+  auto in_range = [&range](const Value& w) {
+    return std::any_of(range.begin(), range.end(), [&](const Value& r) { return r == w; });
+  };
   if (in_range(open) && in_range(close)) {
     swap.insert_or_assign(text_of(open), close);
     swap.insert_or_assign(text_of(close), open);
@@ -159,7 +161,8 @@ adapter::Adapter build_adapter(const Value& device, const Value& dpmap, const Va
     const std::string_view code = m.value["code"].str();
     adapter::DpEntry* entry = a.entries.find(m.name());
     if (m.value.find("type")) {
-      if (!entry || entry->code != code) a.entries.insert_or_assign(std::string(m.name()), {code, "default", Value::object()});
+      if (!entry || entry->code != code)
+        a.entries.insert_or_assign(std::string(m.name()), {code, "default", Value::object()});
     } else if (entry) {
       entry->code = std::string(code);
     }
@@ -224,9 +227,10 @@ Declarative declarative(Assembly& a, const Value& block) {
 std::vector<cover::Motion> cover_motions(std::span<const cover::Cover> covers, std::span<const std::string> names,
                                          const Value& rules) {
   std::vector<cover::Motion> out;
+  const std::unordered_set<std::string_view> converter(names.begin(), names.end());
   for (const cover::Cover& c : covers) {
     std::string prop = c.prefix + "cover_state";
-    if (std::find(names.begin(), names.end(), prop) != names.end()) continue;
+    if (converter.count(prop)) continue;
     const auto& mode = c.settings.state_source;
     if (!mode) continue;
     const bool distinct_target = c.setp && (!c.cur || c.cur->code != c.setp->code);

@@ -1,6 +1,6 @@
 #include "driver/settings.hpp"
 
-#include <algorithm>
+#include <unordered_set>
 
 #include "rules/cover_settings.hpp"
 
@@ -28,10 +28,6 @@ Value cover_switch(const cover::Cover& c, std::string_view key, const Value& lab
   return Value(std::move(d));
 }
 
-bool taken(std::span<const std::string> names, std::string_view name) {
-  return std::find(names.begin(), names.end(), name) != names.end();
-}
-
 }  // namespace
 
 Switches config_switches(std::vector<cover::Cover>& covers, assembly::Assembly& assembly, bool has_delta,
@@ -39,9 +35,10 @@ Switches config_switches(std::vector<cover::Cover>& covers, assembly::Assembly& 
   Switches out;
   const Value& wanted = rules["cover_switches"];
   json::Object& props = assembly.descriptor.obj_mut()["props"].obj_mut();
+  const std::unordered_set<std::string_view> converter(declarative.begin(), declarative.end());
   for (size_t i = 0; i < covers.size(); ++i) {
     cover::Cover& c = covers[i];
-    const bool motion_replaced = taken(declarative, c.prefix + "cover_state");
+    const bool motion_replaced = converter.count(c.prefix + "cover_state") > 0;
     for (const json::Member& m : wanted.obj()) {
       const std::string_view key = m.name();
       if (!c.applies(key)) continue;
