@@ -11,7 +11,7 @@
 
 #include "driver/driver.hpp"
 #include "json.hpp"
-#include "requests.hpp"
+#include "bench_util.hpp"
 #include "zefa_engine.h"
 
 #ifdef ZEFA_HAVE_RAPIDJSON

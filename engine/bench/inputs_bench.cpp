@@ -12,7 +12,7 @@
 #include <string>
 
 #include "json.hpp"
-#include "requests.hpp"
+#include "bench_util.hpp"
 #include "zefa_engine.h"
 
 namespace {

@@ -28,13 +28,13 @@ Result<driver::Driver> checked_driver(const json::Value& req) {
 Result<json::Value> create(const Call& c) {
   ZEFA_TRY(runtime::DriverOptions options, options_of(c.req));
   ZEFA_TRY(driver::Driver d, driver::Driver::make(c.req["device"], runtime::build_options(options), *c.rules->pack));
-  d.rules_fingerprint = c.rules->fingerprint;
+  d.rules_fingerprint = c.rules->fingerprint();
   return json::Value(json::Object{{"driver", d.serialize()}});
 }
 
 Result<json::Value> open(const Call& c) {
   ZEFA_TRY(runtime::DriverOptions options, options_of(c.req));
-  PackRef pack = c.rules->installed;
+  PackRef pack = c.rules->installed ? *c.rules->installed : nullptr;
   if (!pack) {
     // An inline pack gets a pack record of its own, which no registry holds.
     ZEFA_TRY(runtime::RulePack own, runtime::RulePack::make(*c.rules->pack));

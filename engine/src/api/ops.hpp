@@ -30,6 +30,12 @@ enum class OpClass { Plain, Ruled, Live };
 struct Rules {
   const json::Value* pack = nullptr;
   const PackRef* installed = nullptr;  // null for the request's own "rules"
+
+  // The pack's fingerprint: the installed pack's (computed once per pack) or
+  // one computed now for the request's own.
+  std::string fingerprint() const {
+    return installed ? (*installed)->fingerprint() : runtime::fingerprint(*pack);
+  }
 };
 
 // What a handler receives: the request, its operation's name, and what the

@@ -173,8 +173,9 @@ Status<> Driver::validate_state() const {
 
 void Driver::carry(const Driver& old) {
   if (old.seq > seq) seq = old.seq;
-  for (auto& [name, b] : assembly.bindings) {
-    const assembly::Binding* from = old.assembly.bindings.find(name);
+  for (size_t i = 0; i < assembly.bindings.size(); ++i) {
+    assembly::Binding& b = assembly.bindings.value_at(i);
+    const assembly::Binding* from = old.assembly.bindings.find(assembly.bindings.at(i).first);
     if (!from) continue;
     const assembly::Plan* mine = plan_of(b, *this);
     const assembly::Plan* theirs = plan_of(*from, old);

@@ -83,7 +83,7 @@ struct DeltaSettings {
   friend bool operator==(const DeltaSettings&, const DeltaSettings&) = default;
 };
 
-using Switches = json::OrderedMap<std::string, Setting>;
+using Switches = record::OrderedMap<std::string, Setting>;
 
 // ----------------------------------------------------------- configuration
 

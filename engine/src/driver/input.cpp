@@ -109,7 +109,9 @@ Status<> read_bindings(Driver& d, const Report& r, const Value& rules, Outputs& 
   const std::span<const assembly::Plan> plans = d.cfg().plans;
   const Value& props = d.assembly.descriptor["props"];
   assembly::ReadCache cache;
-  for (auto& [name, binding] : d.assembly.bindings) {
+  for (size_t i = 0; i < d.assembly.bindings.size(); ++i) {
+    const std::string& name = d.assembly.bindings.at(i).first;
+    assembly::Binding& binding = d.assembly.bindings.value_at(i);
     const assembly::Plan* plan = plan_of(binding, plans);
     if (!plan) continue;
     if (plan->slot_kind == protocol::SlotKind::Event) {

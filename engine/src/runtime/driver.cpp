@@ -19,7 +19,7 @@ driver::BuildOptions build_options(const DriverOptions& o) {
 Result<Driver> Driver::make(const json::Value& device, std::shared_ptr<const RulePack> pack,
                             const DriverOptions& options) {
   ZEFA_TRY(driver::Driver d, driver::Driver::make(device, build_options(options), pack->rules));
-  d.rules_fingerprint = pack->fingerprint;
+  d.rules_fingerprint = pack->fingerprint();
   return Driver{std::move(d), std::move(pack)};
 }
 
