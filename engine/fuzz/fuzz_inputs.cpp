@@ -63,7 +63,7 @@ struct World {
     check(pack_record.ok());
     auto opts = zefa::runtime::DriverOptions::deserialize(options);
     check(opts.ok());
-    auto d = zefa::runtime::Driver::make(device, std::make_shared<const zefa::runtime::RulePack>(pack_record.value()),
+    auto d = zefa::runtime::Driver::make(device, std::make_shared<const zefa::runtime::RulePack>(std::move(pack_record).value()),
                                          opts.value());
     check(d.ok());
     live = std::make_unique<zefa::runtime::Driver>(std::move(d).value());
