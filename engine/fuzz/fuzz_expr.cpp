@@ -1,6 +1,8 @@
 // Any JSON as an expression, then as a rule program, in a scope over a small
 // context: no crash, the scope comes back balanced, budgets only go down, and
-// every value left in a binding can be written and read back.
+// every value left in a binding can be written and read back. Met again (its
+// shape then compiled, then found kept), the same input gives the same
+// result, failure and budgets.
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -49,6 +51,21 @@ void check_readable(const Value& v) {
   if (v.depth() >= zefa::json::kMaxDepth) std::abort();
 }
 
+std::string outcome(const expr::Scope& s, const expr::Eval& r) {
+  return (r.ok() ? r.value().dump() : "!" + r.error()) + " " + std::to_string(s.ops) + " " + std::to_string(s.nodes) +
+         " " + std::to_string(s.bytes) + " " + std::to_string(s.size());
+}
+
+std::string run_outcome(const expr::Scope& s, const zefa::Result<bool>& r, const Sink& sink, uint64_t budget) {
+  std::string out = (r.ok() ? (r.value() ? "stopped" : "done") : "!" + r.error().message) + " " +
+                    std::to_string(budget) + " " + std::to_string(s.ops) + " " + std::to_string(s.size());
+  for (const std::string& name : sink.assigned) {
+    const Value* v = s.lookup(name);
+    out += " " + name + "=" + (v ? v->dump() : "?");
+  }
+  return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -72,24 +89,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const Value& functions = rules["functions"];
 
-  expr::Scope scope = expr::Scope(functions).with_fields(ctx).with("rules", rules);
-  const size_t vars = scope.size();
-  const uint64_t ops = scope.ops, nodes = scope.nodes, bytes = scope.bytes;
-  auto r = scope.eval(input);
-  if (scope.depth != 0 || scope.size() != vars) std::abort();
-  if (scope.ops > ops || scope.nodes > nodes || scope.bytes > bytes) std::abort();
-  if (r.ok()) {
-    uint64_t n = 0, b = 0;
-    if (!expr::bounded::visit(r.value(), n, b, 0).ok()) std::abort();
+  auto fresh = [&] { return expr::Scope(functions).with_fields(ctx).with("rules", rules); };
+  std::string first;
+  for (int pass = 0; pass < 3; ++pass) {
+    expr::Scope scope = fresh();
+    const size_t vars = scope.size();
+    const uint64_t ops = scope.ops, nodes = scope.nodes, bytes = scope.bytes;
+    auto r = scope.eval(input);
+    if (scope.depth != 0 || scope.size() != vars) std::abort();
+    if (scope.ops > ops || scope.nodes > nodes || scope.bytes > bytes) std::abort();
+    if (r.ok()) {
+      uint64_t n = 0, b = 0;
+      if (!expr::bounded::visit(r.value(), n, b, 0).ok()) std::abort();
+    }
+    const std::string got = outcome(scope, r);
+    if (pass == 0) first = got;
+    if (got != first) std::abort();
   }
 
-  Sink sink;
-  uint64_t budget = 10'000;
   const Value& program = input.is_object() && input.find("program") ? input["program"] : input;
-  auto run = expr::run(program, scope, sink, budget, 0);
-  (void)run;
-  if (scope.depth != 0 || budget > 10'000) std::abort();
-  for (const std::string& name : sink.assigned)
-    if (const Value* v = scope.lookup(name)) check_readable(*v);
+  for (int pass = 0; pass < 3; ++pass) {
+    expr::Scope scope = fresh();
+    Sink sink;
+    uint64_t budget = 10'000;
+    auto run = expr::run(program, scope, sink, budget, 0);
+    if (scope.depth != 0 || budget > 10'000) std::abort();
+    for (const std::string& name : sink.assigned)
+      if (const Value* v = scope.lookup(name)) check_readable(*v);
+    const std::string got = run_outcome(scope, run, sink, budget);
+    if (pass == 0) first = got;
+    if (got != first) std::abort();
+  }
   return 0;
 }

@@ -28,7 +28,7 @@ Result<driver::Driver> checked_driver(const json::Value& req) {
 Result<json::Value> create(const Call& c) {
   ZEFA_TRY(runtime::DriverOptions options, options_of(c.req));
   ZEFA_TRY(driver::Driver d, driver::Driver::make(c.req["device"], runtime::build_options(options), *c.rules->pack));
-  d.rules_fingerprint = c.rules->fingerprint();
+  d.rules_fingerprint = fingerprint(*c.rules);
   return json::Value(json::Object{{"driver", d.serialize()}});
 }
 

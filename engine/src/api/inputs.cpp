@@ -26,7 +26,7 @@ double now_of(const json::Value& req) {
 Result<json::Value> handle(const Call& c) {
   ZEFA_TRY(driver::Driver d, record::decode<driver::Driver>(c.req, "driver"));
   ZEFA_CHECK(d.validate_state());
-  if (d.rules_fingerprint != c.rules->fingerprint())
+  if (d.rules_fingerprint != fingerprint(*c.rules))
     return fail(ErrorKind::Rules, "driver rules do not match the supplied rule pack");
   const double now = now_of(c.req);
   if (!std::isfinite(now)) return fail(ErrorKind::Request, "now must be a finite number supplied by the host");

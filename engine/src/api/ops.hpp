@@ -30,13 +30,11 @@ enum class OpClass { Plain, Ruled, Live };
 struct Rules {
   const json::Value* pack = nullptr;
   const PackRef* installed = nullptr;  // null for the request's own "rules"
-
-  // The pack's fingerprint: the installed pack's (computed once per pack) or
-  // one computed now for the request's own.
-  std::string fingerprint() const {
-    return installed ? (*installed)->fingerprint() : runtime::fingerprint(*pack);
-  }
 };
+
+// The pack's fingerprint: an installed pack's is computed once and kept, the
+// request's own is computed here.
+std::string fingerprint(const Rules& rules);
 
 // What a handler receives: the request, its operation's name, and what the
 // class resolved (null for the other classes).

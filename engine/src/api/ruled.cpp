@@ -20,6 +20,10 @@ Result<Rules> resolve(const json::Value& req) {
   return Rules{&(*ref)->rules, ref};
 }
 
+std::string fingerprint(const Rules& rules) {
+  return rules.installed ? (*rules.installed)->fingerprint() : runtime::fingerprint(*rules.pack);
+}
+
 namespace ops {
 
 namespace {

@@ -171,8 +171,8 @@ adapter::Adapter build_adapter(const Value& device, const Value& dpmap, const Va
   const std::unordered_set<std::string_view> gone(removed.begin(), removed.end());
   adapter::Entries kept;
   kept.reserve(a.entries.size());
-  for (size_t i = 0; i < a.entries.size(); ++i)
-    if (!gone.count(a.entries.at(i).second.code)) kept.push_unique(a.entries.at(i).first, std::move(a.entries.value_at(i)));
+  for (const auto& [id, e] : a.entries)
+    if (!gone.count(e.code)) kept.push_unique(id, e);
   a.entries = std::move(kept);
   for (const json::Member& m : block["remap"].obj()) {
     a.remaps.obj_mut().insert_or_assign(m.name(), m.value);

@@ -3,188 +3,237 @@
 #include "expr/ops.hpp"
 
 #include <array>
+#include <memory>
+#include <new>
 #include <cmath>
 #include <limits>
 
 #include "data/data.hpp"
+#include "expr/compiled.hpp"
 
 namespace zefa::expr {
 
+using detail::Access;
+using detail::Node;
+using detail::Refs;
 using ops::Args;
 using ops::arg;
+using ops::Form;
 
 namespace {
 
-// Variable names that operators bind when the expression names none.
-const Value kItem("item");
 const Value kNoName("");
 
 // Arguments without a heap allocation for the common short lists.
 class ArgList {
  public:
-  void push_back(Value v) {
-    if (n_ < small_.size()) {
-      small_[n_++] = std::move(v);
-      return;
+  ArgList() noexcept {}
+  ArgList(const ArgList&) = delete;
+  ArgList& operator=(const ArgList&) = delete;
+  ~ArgList() { std::destroy_n(small(), n_); }
+
+  // A new null argument, to be evaluated into.
+  Value& next() {
+    if (spill_.empty()) {
+      if (n_ < kSmall) return *new (small() + n_++) Value();
+      spill_.reserve(2 * kSmall);
+      for (size_t i = 0; i < n_; ++i) spill_.push_back(std::move(small()[i]));
     }
-    if (spill_.empty()) spill_.assign(std::make_move_iterator(small_.begin()), std::make_move_iterator(small_.end()));
-    spill_.push_back(std::move(v));
+    return spill_.emplace_back();
   }
-  Args args() const noexcept { return spill_.empty() ? Args(small_.data(), n_) : Args(spill_); }
+  Args args() noexcept { return spill_.empty() ? Args(small(), n_) : Args(spill_); }
 
  private:
-  std::array<Value, 4> small_;
-  size_t n_ = 0;
+  static constexpr size_t kSmall = 4;
+  Value* small() noexcept { return std::launder(reinterpret_cast<Value*>(buf_)); }
+
+  alignas(Value) unsigned char buf_[kSmall * sizeof(Value)];
+  size_t n_ = 0;  // constructed in buf_
   std::vector<Value> spill_;
 };
 
-// Evaluates the elements of a list (an operand list or a path) in order into
-// `out`; the first failure ends it. Anything but an array adds nothing.
+// Evaluates operands (an operand list or a path) in order into `out`; the
+// first failure ends it.
 template <class Out>
-Done collect(Scope& s, const Value& list, Out& out) {
-  for (const Value& e : list.arr()) {
-    ZEFA_TRY(Value v, s.eval(e));
-    out.push_back(std::move(v));
-  }
-  return ok_unit;
+bool collect(Scope& s, const Refs& list, Out& out) {
+  for (uint32_t i = 0; i < list.size; ++i)
+    if (!Access::eval(s, list[i], out.next())) return false;
+  return true;
 }
+
+// The special forms write their result into `out` and answer false on
+// failure, the message kept by the scope (see Scope::exec).
 
 // ---------------------------------------------------------------- special forms
 
 // The loop forms: evaluates "do" for each element of the collection (the
 // first "args" element) with the loop variable bound to a copy of the
 // element. `step` sees the element and the result; false stops the loop.
+// The binding is cut back after every element; as "do" leaves the stack as
+// it found it, the next element can take over the same binding instead.
+// The collection is held until the loop ends and nothing changes it in
+// place, so the binding can refer to the element instead of copying it.
+// `list`, when given, gets room for a result per element.
 template <class Step>
-Done loop(Scope& s, const Value& expr, Step step) {
-  const Value* args = expr.find("args");
+bool loop(Scope& s, const Node& n, Step step, json::Array* list = nullptr) {
   Value coll;
-  if (args && args->is_array() && !args->arr().empty()) {
-    ZEFA_TRY(coll, s.eval(args->arr()[0]));
-  }
-  if (!coll.is_array()) return ok_unit;
-  const Value* as = expr.find("as");
-  const Value& name = !as ? kItem : as->is_string() ? *as : kNoName;
-  const Value& body = expr["do"];
+  if (n.args.size != 0 && !Access::eval(s, n.args[0], coll)) return false;
+  if (!coll.is_array()) return true;
+  if (list) list->reserve(coll.arr().size());
   const size_t mark = s.size();
+  Value r;
   for (const Value& element : coll.arr()) {
-    s.push_key(name, element);
-    Eval r = s.eval(body);
-    s.truncate(mark);
-    if (!r.ok()) return failure_of(std::move(r));
-    if (!step(element, r.value())) break;
+    if (s.size() == mark + 1) {
+      Access::rebind_last(s, element);
+    } else {
+      s.truncate(mark);
+      Access::refer(s, *n.name, n.hash, element);
+    }
+    if (!Access::eval(s, n.a, r)) {
+      s.truncate(mark);
+      return false;
+    }
+    if (!step(element, r)) break;
   }
-  return ok_unit;
+  s.truncate(mark);
+  return true;
 }
 
-Eval form_map(Scope& s, const Value& e) {
-  json::Array out;
-  ZEFA_CHECK(loop(s, e, [&](const Value&, Value& r) {
-    out.push_back(std::move(r));
+[[gnu::noinline]] bool form_map(Scope& s, const Node& n, Value& out) {
+  json::Array list;
+  const bool ok = loop(
+      s, n,
+      [&](const Value&, Value& r) {
+        list.push_back(std::move(r));
+        return true;
+      },
+      &list);
+  out = Value(std::move(list));
+  return ok;
+}
+
+[[gnu::noinline]] bool form_filter(Scope& s, const Node& n, Value& out) {
+  json::Array list;
+  const bool ok = loop(s, n, [&](const Value& el, const Value& r) {
+    if (data::truth(r)) list.push_back(el);
     return true;
-  }));
-  return Value(std::move(out));
+  });
+  out = Value(std::move(list));
+  return ok;
 }
 
-Eval form_filter(Scope& s, const Value& e) {
-  json::Array out;
-  ZEFA_CHECK(loop(s, e, [&](const Value& el, const Value& r) {
-    if (data::truth(r)) out.push_back(el);
-    return true;
-  }));
-  return Value(std::move(out));
-}
-
-Eval form_find(Scope& s, const Value& e) {
-  Value found;
-  ZEFA_CHECK(loop(s, e, [&](const Value& el, const Value& r) {
+[[gnu::noinline]] bool form_find(Scope& s, const Node& n, Value& out) {
+  out = Value();
+  return loop(s, n, [&](const Value& el, const Value& r) {
     if (!data::truth(r)) return true;
-    found = el;
+    out = el;
     return false;
-  }));
-  return found;
+  });
 }
 
-Eval form_count(Scope& s, const Value& e) {
-  uint64_t n = 0;
-  ZEFA_CHECK(loop(s, e, [&](const Value&, const Value& r) {
-    n += data::truth(r);
+[[gnu::noinline]] bool form_count(Scope& s, const Node& n, Value& out) {
+  uint64_t count = 0;
+  const bool ok = loop(s, n, [&](const Value&, const Value& r) {
+    count += data::truth(r);
     return true;
-  }));
-  return Value(n);
+  });
+  out = Value(count);
+  return ok;
 }
 
-Eval form_any(Scope& s, const Value& e) {
-  ZEFA_TRY(bool r, s.each(e, true));
-  return Value(r);
+bool each(Scope& s, const Node& n, bool any, bool& result) {
+  result = !any;
+  return loop(s, n, [&](const Value&, const Value& r) {
+    if (data::truth(r) != any) return true;
+    result = any;
+    return false;
+  });
 }
 
-Eval form_all(Scope& s, const Value& e) {
-  ZEFA_TRY(bool r, s.each(e, false));
-  return Value(r);
+[[gnu::noinline]] bool form_each(Scope& s, const Node& n, bool any, Value& out) {
+  bool result;
+  if (!each(s, n, any, result)) return false;
+  out = Value(result);
+  return true;
 }
 
-Eval form_if(Scope& s, const Value& e) {
-  ZEFA_TRY(Value c, s.eval(e["condition"]));
-  return s.eval(data::truth(c) ? e["then"] : e["else"]);
+[[gnu::noinline]] bool form_if(Scope& s, const Node& n, Value& out) {
+  Value c;
+  if (!Access::eval(s, n.a, c)) return false;
+  return Access::eval(s, data::truth(c) ? n.b : n.c, out);
 }
 
 // "and" stops at the first falsy result, "or" at the first truthy one.
-Eval logic(Scope& s, const Value& e, bool stop_on) {
-  for (const Value& x : e["args"].arr()) {
-    ZEFA_TRY(Value v, s.eval(x));
-    if (data::truth(v) == stop_on) return Value(stop_on);
+[[gnu::noinline]] bool logic(Scope& s, const Node& n, bool stop_on, Value& out) {
+  Value v;
+  for (uint32_t i = 0; i < n.args.size; ++i) {
+    if (!Access::eval(s, n.args[i], v)) return false;
+    if (data::truth(v) == stop_on) {
+      out = Value(stop_on);
+      return true;
+    }
   }
-  return Value(!stop_on);
+  out = Value(!stop_on);
+  return true;
 }
 
-Eval form_and(Scope& s, const Value& e) { return logic(s, e, false); }
-Eval form_or(Scope& s, const Value& e) { return logic(s, e, true); }
-
-Eval form_coalesce(Scope& s, const Value& e) {
-  for (const Value& x : e["args"].arr()) {
-    ZEFA_TRY(Value v, s.eval(x));
-    if (!v.is_null()) return v;
+[[gnu::noinline]] bool form_coalesce(Scope& s, const Node& n, Value& out) {
+  for (uint32_t i = 0; i < n.args.size; ++i) {
+    if (!Access::eval(s, n.args[i], out)) return false;
+    if (!out.is_null()) return true;
   }
-  return Value();
+  out = Value();
+  return true;
 }
 
 // Reads a variable along "path". Segments of a text path are split as the
 // walk goes, so a walk that stops early never looks at the rest of the text.
-Eval form_get(Scope& s, const Value& e) {
-  const Value& path = e["path"];
+bool form_get(Scope& s, const Node& n, Value& out) {
+  const Value& path = *n.name;
   const Value* cur = nullptr;
-  if (path.is_string()) {
+  if (n.segments) {
+    cur = Access::lookup(s, n.segments[0], n.hash);
+    for (uint32_t i = 1; cur && i < n.segment_count; ++i) cur = index_str(*cur, n.segments[i]);
+  } else if (path.is_string()) {
     Segments segs(path.str());
     std::string_view seg;
     segs.next(seg);
     cur = s.lookup(seg);
     while (cur && segs.next(seg)) cur = index_str(*cur, seg);
-  } else if (path.is_array() && !path.arr().empty()) {
-    json::Array segs;
-    ZEFA_CHECK(collect(s, path, segs));
+  } else if (n.args.size != 0) {
+    ArgList list;
+    if (!collect(s, n.args, list)) return false;
+    const Args segs = list.args();
     // The lookup follows the evaluation: evaluating may move the bindings.
     cur = s.lookup(segs[0].str());
     for (size_t i = 1; cur && i < segs.size(); ++i) cur = index(*cur, segs[i]);
   }
-  if (cur) return *cur;
-  return s.eval(e["default"]);
+  if (!cur) return Access::eval(s, n.b, out);
+  out = *cur;
+  return true;
 }
 
-Eval form_let(Scope& s, const Value& e) {
+[[gnu::noinline]] bool form_let(Scope& s, const Node& n, Value& out) {
   Restore restore(s);
-  for (const json::Member& m : e["bind"].obj()) {
-    ZEFA_TRY(Value v, s.eval(m.value));
-    s.push_key(m.key, std::move(v));
+  for (uint32_t i = 0; i < n.fields.size; ++i) {
+    const detail::Field f = n.fields[i];
+    Value v;
+    if (!Access::eval(s, f.value, v)) return false;
+    if (f.hash != 0) {
+      Access::push(s, *f.key, f.hash, std::move(v));
+    } else {
+      s.push_key(*f.key, std::move(v));
+    }
   }
-  return s.eval(e["in"]);
+  return Access::eval(s, n.a, out);
 }
 
-Eval form_call(Scope& s, const Value& e) {
-  const Value& fn = e["fn"];
+[[gnu::noinline]] bool form_call(Scope& s, const Node& n, Value& out) {
+  const Value& fn = *n.name;
   const Value* def = s.functions().find(fn.str());
-  if (!def || !def->is_object()) return fail("unknown function " + std::string(fn.str()));
+  if (!def || !def->is_object()) return Access::failed(s, "unknown function " + std::string(fn.str()));
   ArgList list;
-  ZEFA_CHECK(collect(s, e["args"], list));
+  if (!collect(s, n.args, list)) return false;
   Args args = list.args();
   Restore restore(s);
   const Value& params = (*def)["params"];
@@ -192,49 +241,58 @@ Eval form_call(Scope& s, const Value& e) {
     // A parameter without an argument binds a fresh null, charged like a null
     // literal, so a long parameter list cannot bind without bound.
     const size_t missing = params.size() > args.size() ? params.size() - args.size() : 0;
-    if (missing > s.nodes) return fail(limits::kAllocationLimit);
+    if (missing > s.nodes) return Access::failed(s, limits::kAllocationLimit);
     s.nodes -= missing;
     for (size_t i = 0; i < params.size(); ++i) {
       const Value& p = params.arr()[i];
       s.push_key(p.is_string() ? p : kNoName, arg(args, i));
     }
   }
-  return s.eval((*def)["body"]);
+  return Access::eval(s, detail::Ref{&(*def)["body"]}, out);
 }
 
-Eval form_error(Scope& s, const Value& e) {
-  ZEFA_TRY(Value m, s.eval(e["message"]));
-  return fail(std::string(m.str()));
+[[gnu::noinline]] bool form_error(Scope& s, const Node& n, Value&) {
+  Value m;
+  if (!Access::eval(s, n.a, m)) return false;
+  return Access::failed(s, std::string(m.str()));
 }
 
-Eval form_record(Scope& s, const Value& e) {
-  json::Object out;
-  const json::Object& fields = e["fields"].obj();
-  out.reserve(fields.size());
-  for (const json::Member& m : fields) {
-    ZEFA_TRY(Value v, s.eval(m.value));
-    out.push_unique(m.key, std::move(v));  // a parsed object's keys are distinct
+[[gnu::noinline]] bool form_record(Scope& s, const Node& n, Value& out) {
+  json::Object fields;
+  fields.reserve(n.fields.size);
+  for (uint32_t i = 0; i < n.fields.size; ++i) {
+    const detail::Field f = n.fields[i];
+    Value v;
+    if (!Access::eval(s, f.value, v)) return false;
+    fields.push_unique(*f.key, std::move(v));  // a parsed object's keys are distinct
   }
-  return Value(std::move(out));
+  out = Value(std::move(fields));
+  return true;
 }
 
-Eval form_flags(Scope& s, const Value& e) {
-  ZEFA_TRY(Value table, s.eval(e["table"]));
+[[gnu::noinline]] bool form_flags(Scope& s, const Node& n, Value& out) {
+  Value table;
+  if (!Access::eval(s, n.a, table)) return false;
   int64_t acc = 0;
-  for (const json::Member& m : e["when"].obj()) {
-    ZEFA_TRY(Value v, s.eval(m.value));
-    if (data::truth(v)) acc |= s.feature(table.str(), m.name());
+  Value v;
+  for (uint32_t i = 0; i < n.fields.size; ++i) {
+    const detail::Field f = n.fields[i];
+    if (!Access::eval(s, f.value, v)) return false;
+    if (data::truth(v)) acc |= s.feature(table.str(), f.key->str());
   }
-  return Value(static_cast<long long>(acc));
+  out = Value(static_cast<long long>(acc));
+  return true;
 }
-
-Eval form_literal(Scope&, const Value& e) { return e["value"]; }
 
 // ---------------------------------------------------------------- function operators
 
 bool numbers(Args a) noexcept { return arg(a, 0).is_number() && arg(a, 1).is_number(); }
-double x0(Args a) noexcept { return arg(a, 0).to_f64(); }
-double x1(Args a) noexcept { return arg(a, 1).to_f64(); }
+// A number as a float, as `Value::to_f64` has it, without the call.
+double f64(const Value& v) noexcept {
+  return v.is_u64() ? static_cast<double>(v.as_u64()) : v.is_i64() ? static_cast<double>(v.as_i64()) : v.as_f64();
+}
+double x0(Args a) noexcept { return f64(arg(a, 0)); }  // only for numbers
+double x1(Args a) noexcept { return f64(arg(a, 1)); }
 
 Eval op_eq(Scope&, const Value&, Args a) { return Value(data::eq(arg(a, 0), arg(a, 1))); }
 Eval op_ne(Scope&, const Value&, Args a) { return Value(!data::eq(arg(a, 0), arg(a, 1))); }
@@ -311,19 +369,12 @@ Eval op_flag(Scope& s, const Value&, Args a) {
 
 // ---------------------------------------------------------------- dispatch
 
-using Special = Eval (*)(Scope&, const Value& expr);
-
-struct SpecialForm {
-  std::string_view name;
-  Special fn;
-};
-
-constexpr SpecialForm kSpecialForms[] = {
-    {"if", form_if},         {"or", form_or},         {"and", form_and},       {"get", form_get},
-    {"let", form_let},       {"map", form_map},       {"any", form_any},       {"all", form_all},
-    {"call", form_call},     {"find", form_find},     {"error", form_error},   {"count", form_count},
-    {"flags", form_flags},   {"record", form_record}, {"filter", form_filter}, {"literal", form_literal},
-    {"coalesce", form_coalesce},
+constexpr ops::Entry kSpecialForms[] = {
+    {"if", Form::If},         {"or", Form::Or},         {"and", Form::And},       {"get", Form::Get},
+    {"let", Form::Let},       {"map", Form::Map},       {"any", Form::Any},       {"all", Form::All},
+    {"call", Form::Call},     {"find", Form::Find},     {"error", Form::Error},   {"count", Form::Count},
+    {"flags", Form::Flags},   {"record", Form::Record}, {"filter", Form::Filter}, {"literal", Form::Literal},
+    {"coalesce", Form::Coalesce},
 };
 
 constexpr ops::FunctionOp kCoreOps[] = {
@@ -358,22 +409,16 @@ constexpr ops::FunctionOp kCoreOps[] = {
 // All operator names in one open-addressing table, built on first use.
 class Table {
  public:
-  struct Entry {
-    std::string_view name;
-    Special special = nullptr;
-    ops::Function function = nullptr;
-  };
-
   Table() {
-    for (const SpecialForm& f : kSpecialForms) insert({f.name, f.fn, nullptr});
-    for (const ops::FunctionOp& f : kCoreOps) insert({f.name, nullptr, f.fn});
-    for (const ops::FunctionOp& f : ops::data_ops()) insert({f.name, nullptr, f.fn});
+    for (const ops::Entry& f : kSpecialForms) insert(f);
+    for (const ops::FunctionOp& f : kCoreOps) insert({f.name, Form::Function, f.fn});
+    for (const ops::FunctionOp& f : ops::data_ops()) insert({f.name, Form::Function, f.fn});
   }
 
-  const Entry* find(std::string_view name) const noexcept {
+  const ops::Entry* find(std::string_view name) const noexcept {
     if (name.size() > kLongest) return nullptr;
     for (size_t i = hash(name);; i = (i + 1) & kMask) {
-      const Entry& e = slots_[i];
+      const ops::Entry& e = slots_[i];
       if (e.name.empty()) return nullptr;
       if (e.name == name) return &e;
     }
@@ -388,13 +433,13 @@ class Table {
     for (char c : s) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
     return (h ^ (h >> 13)) & kMask;
   }
-  void insert(Entry e) {
+  void insert(ops::Entry e) {
     size_t i = hash(e.name);
     while (!slots_[i].name.empty()) i = (i + 1) & kMask;
     slots_[i] = e;
   }
 
-  std::array<Entry, kMask + 1> slots_{};
+  std::array<ops::Entry, kMask + 1> slots_{};
 };
 
 const Table& table() {
@@ -404,28 +449,99 @@ const Table& table() {
 
 }  // namespace
 
-Eval Scope::op(std::string_view name, const Value& expr) {
-  const Table::Entry* e = table().find(name);
-  if (e && e->special) return e->special(*this, expr);
-  ArgList list;
-  ZEFA_CHECK(collect(*this, expr["args"], list));
-  if (!e) return fail("unknown expression op " + std::string(name));
-  return e->function(*this, expr, list.args());
-}
+const ops::Entry* ops::find(std::string_view name) noexcept { return table().find(name); }
 
-Result<json::Array, std::string> Scope::eval_args(const Value& expr) {
-  json::Array out;
-  ZEFA_CHECK(collect(*this, expr["args"], out));
+Eval Scope::eval(const Value& expr) {
+  Value out;
+  if (!eval_into(expr, out)) return fail(std::move(failure_));
   return out;
 }
 
+bool Scope::eval_into(const Value& expr, Value& out) {
+  if (expr.is_object()) {
+    if (const detail::Pinned shape = detail::compiled_expression(expr)) return exec(shape.node(), out);
+    const Value* name = expr.find("op");
+    if (name && name->is_string()) return exec(detail::read(expr, *name), out);
+  }
+  if (const char* f = take(expr)) return failed(f);
+  out = expr;
+  return true;
+}
+
+bool Scope::exec(const Node& node, Value& out) {
+  if (node.literal) {
+    const detail::Measure& m = node.measure;
+    if (const char* f = m.failure ? m.failure : take(m.nodes, m.bytes)) return failed(f);
+    out = *node.expr;
+    return true;
+  }
+  if (ops == 0) return failed(limits::kEvaluationLimit);
+  --ops;
+  if (depth >= limits::kNesting) return failed(limits::kNestingLimit);
+  ++depth;
+  bool ok;
+  if (node.form == Form::Get && node.segment_count == 1) {
+    // A plain variable, the most common operator call, without the dispatch.
+    // The path is then the variable's name itself.
+    const Value* v = Access::lookup(*this, node.segments[0], node.hash, node.name);
+    ok = v ? (out = *v, true) : Access::eval(*this, node.b, out);
+  } else {
+    ok = op(node, out);
+  }
+  --depth;
+  if (!ok) return false;
+  if (const char* f = take(out)) {
+    out = Value();
+    return failed(f);
+  }
+  return true;
+}
+
+bool Scope::op(const Node& n, Value& out) {
+  switch (n.form) {
+    case Form::Function: break;
+    case Form::If: return form_if(*this, n, out);
+    case Form::Or: return logic(*this, n, true, out);
+    case Form::And: return logic(*this, n, false, out);
+    case Form::Get: return form_get(*this, n, out);
+    case Form::Let: return form_let(*this, n, out);
+    case Form::Map: return form_map(*this, n, out);
+    case Form::Any: return form_each(*this, n, true, out);
+    case Form::All: return form_each(*this, n, false, out);
+    case Form::Call: return form_call(*this, n, out);
+    case Form::Find: return form_find(*this, n, out);
+    case Form::Error: return form_error(*this, n, out);
+    case Form::Count: return form_count(*this, n, out);
+    case Form::Flags: return form_flags(*this, n, out);
+    case Form::Record: return form_record(*this, n, out);
+    case Form::Filter: return form_filter(*this, n, out);
+    case Form::Literal: out = *n.a.value; return true;
+    case Form::Coalesce: return form_coalesce(*this, n, out);
+  }
+  ArgList list;
+  if (!collect(*this, n.args, list)) return false;
+  if (!n.entry) return failed("unknown expression op " + std::string(n.name->str()));
+  Eval r = n.entry->fn(*this, *n.expr, list.args());
+  if (!r.ok()) return failed(std::move(r).error());
+  out = std::move(r).value();
+  return true;
+}
+
+Result<json::Array, std::string> Scope::eval_args(const Value& expr) {
+  struct Into {
+    json::Array list;
+    Value& next() { return list.emplace_back(); }
+  } into;
+  const Value& args = expr["args"];
+  if (!collect(*this, Refs{&args.arr(), nullptr, static_cast<uint32_t>(args.arr().size())}, into))
+    return fail(std::move(failure_));
+  return std::move(into.list);
+}
+
 Result<bool, std::string> Scope::each(const Value& expr, bool any) {
-  bool result = !any;
-  ZEFA_CHECK(loop(*this, expr, [&](const Value&, const Value& r) {
-    if (data::truth(r) != any) return true;
-    result = any;
-    return false;
-  }));
+  static const Value kAny("any"), kAll("all");
+  bool result;
+  if (!zefa::expr::each(*this, detail::read(expr, any ? kAny : kAll), any, result)) return fail(std::move(failure_));
   return result;
 }
 

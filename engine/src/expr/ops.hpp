@@ -7,6 +7,7 @@
 // strings, bytes, colour, electricity) in data_ops.cpp.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string_view>
 
@@ -27,11 +28,43 @@ struct FunctionOp {
   Function fn;
 };
 
+// What an operator name stands for: a function operator, or one of the
+// special forms, which read the expression's members themselves.
+enum class Form : uint8_t {
+  Function,
+  If,
+  Or,
+  And,
+  Get,
+  Let,
+  Map,
+  Any,
+  All,
+  Call,
+  Find,
+  Error,
+  Count,
+  Flags,
+  Record,
+  Filter,
+  Literal,
+  Coalesce,
+};
+
+struct Entry {
+  std::string_view name;
+  Form form = Form::Function;
+  Function fn = nullptr;  // set for Form::Function
+};
+
+// The operator of that name, or nullptr when there is none.
+const Entry* find(std::string_view name) noexcept;
+
+// What a missing argument reads as.
+inline const Value kNoArg;
+
 // Argument i, or null past the end (a missing argument reads as null).
-inline const Value& arg(Args args, size_t i) noexcept {
-  static const Value kNull;
-  return i < args.size() ? args[i] : kNull;
-}
+inline const Value& arg(Args args, size_t i) noexcept { return i < args.size() ? args[i] : kNoArg; }
 
 // The data operators' table (data_ops.cpp).
 std::span<const FunctionOp> data_ops() noexcept;

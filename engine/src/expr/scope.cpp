@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "data/data.hpp"
+#include "expr/compiled.hpp"
 
 namespace zefa::expr {
 
@@ -28,6 +29,15 @@ bool read_index(std::string_view s, uint64_t& out) noexcept {
       return false;
   }
   out = v;
+  return true;
+}
+
+// Byte equality; names are short, so without a library call for them.
+bool same_text(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  if (a.size() > 16) return a == b;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
   return true;
 }
 
@@ -66,7 +76,7 @@ Scope::Probe Scope::find(std::string_view name, uint64_t hash) const noexcept {
     uint32_t s = slots_[i];
     if (s == 0) return {i, false};
     const Binding& b = vars_[s - 1];
-    if (b.hash == hash && b.name.str() == name) return {i, true};
+    if (b.hash == hash && same_text(b.name.str(), name)) return {i, true};
   }
 }
 
@@ -87,9 +97,8 @@ void Scope::grow() {
   }
 }
 
-void Scope::bind(const Value& name, Value own, const Value* ref) {
+void Scope::bind(const Value& name, uint64_t hash, Value own, const Value* ref) {
   if ((names_ + 1) * 2 > slots_.size()) grow();
-  const uint64_t hash = json::hash_bytes(name.str(), seed_);
   const Probe p = find(name.str(), hash);
   vars_.push_back(Binding{name, std::move(own), ref, hash, p.found ? slots_[p.slot] : 0});
   slots_[p.slot] = static_cast<uint32_t>(vars_.size());
@@ -97,18 +106,22 @@ void Scope::bind(const Value& name, Value own, const Value* ref) {
 }
 
 Scope& Scope::with(std::string_view name, const Value& value) & {
-  bind(Value(name), Value(), &value);
+  bind(Value(name), json::hash_bytes(name, seed_), Value(), &value);
   return *this;
 }
 
 Scope& Scope::with_fields(const Value& object) & {
-  for (const json::Member& m : object.obj()) bind(m.key, Value(), &m.value);
+  for (const json::Member& m : object.obj()) bind(m.key, json::hash_bytes(m.name(), seed_), Value(), &m.value);
   return *this;
 }
 
-void Scope::push(std::string_view name, Value value) { bind(Value(name), std::move(value), nullptr); }
+void Scope::push(std::string_view name, Value value) {
+  bind(Value(name), json::hash_bytes(name, seed_), std::move(value), nullptr);
+}
 
-void Scope::push_key(const Value& name, Value value) { bind(name, std::move(value), nullptr); }
+void Scope::push_key(const Value& name, Value value) {
+  bind(name, json::hash_bytes(name.str(), seed_), std::move(value), nullptr);
+}
 
 Scope::Binding* Scope::innermost(std::string_view name) noexcept {
   const Probe p = find(name, json::hash_bytes(name, seed_));
@@ -170,65 +183,58 @@ void Scope::truncate(size_t count) noexcept {
 
 // ---------------------------------------------------------------- evaluation
 
-Eval Scope::eval(const Value& expr) {
-  if (expr.is_object()) {
-    const Value* name = expr.find("op");
-    if (name && name->is_string()) {
-      if (ops == 0) return fail(limits::kEvaluationLimit);
-      --ops;
-      if (depth >= limits::kNesting) return fail(limits::kNestingLimit);
-      ++depth;
-      Eval r = op(name->str(), expr);
-      --depth;
-      if (r.ok()) {
-        Done c = charge(r.value());
-        if (!c.ok()) return failure_of(std::move(c));
-      }
-      return r;
-    }
-  }
-  ZEFA_CHECK(charge(expr));
-  return expr;
-}
-
 Done Scope::charge(const Value& value) {
-  uint64_t n = 0, b = 0;
-  if (value.is_string() || !(value.is_array() || value.is_object())) {
-    // Scalars need no walk: one node and the string's bytes.
-    n = 1;
-    b = value.str().size();
-    if (b > limits::kValueBytes) return fail(limits::kTextSizeLimit);
-  } else {
-    ZEFA_CHECK(bounded::visit(value, n, b, 0));
-  }
-  if (n <= nodes) {
-    nodes -= n;
-    if (b <= bytes) {
-      bytes -= b;
-      return ok_unit;
-    }
-  }
-  return fail(limits::kAllocationLimit);
+  if (const char* f = take(value)) return fail(f);
+  return ok_unit;
 }
 
-Done bounded::visit(const Value& value, uint64_t& nodes, uint64_t& bytes, uint64_t depth) {
-  if (depth >= limits::kNesting) return fail(limits::kNestingLimit);
+namespace {
+
+// Depth-first measurement; the limit message, or nullptr.
+const char* walk(const Value& value, uint64_t& nodes, uint64_t& bytes, uint64_t depth) noexcept {
+  if (depth >= limits::kNesting) return limits::kNestingLimit;
   nodes = sat_add(nodes, 1);
-  if (nodes > limits::kValueNodes) return fail(limits::kValueSizeLimit);
+  if (nodes > limits::kValueNodes) return limits::kValueSizeLimit;
   switch (value.type()) {
     case json::Type::String: bytes = sat_add(bytes, value.str().size()); break;
     case json::Type::Array:
-      for (const Value& e : value.arr()) ZEFA_CHECK(visit(e, nodes, bytes, depth + 1));
+      for (const Value& e : value.arr())
+        if (const char* f = walk(e, nodes, bytes, depth + 1)) return f;
       break;
     case json::Type::Object:
       for (const json::Member& m : value.obj()) {
         bytes = sat_add(bytes, m.name().size());
-        ZEFA_CHECK(visit(m.value, nodes, bytes, depth + 1));
+        if (const char* f = walk(m.value, nodes, bytes, depth + 1)) return f;
       }
       break;
     default: break;
   }
-  if (bytes > limits::kValueBytes) return fail(limits::kTextSizeLimit);
+  if (bytes > limits::kValueBytes) return limits::kTextSizeLimit;
+  return nullptr;
+}
+
+}  // namespace
+
+const char* Scope::take_container(const Value& value) noexcept {
+  const detail::Measure m = detail::measure(value);
+  return m.failure ? m.failure : take(m.nodes, m.bytes);
+}
+
+detail::Measure detail::measure(const Value& value) noexcept {
+  Measure m;
+  if (!(value.is_array() || value.is_object())) {
+    // Scalars need no walk: one node and the string's bytes.
+    m.nodes = 1;
+    m.bytes = value.str().size();
+    if (m.bytes > limits::kValueBytes) m.failure = limits::kTextSizeLimit;
+  } else {
+    m.failure = walk(value, m.nodes, m.bytes, 0);
+  }
+  return m;
+}
+
+Done bounded::visit(const Value& value, uint64_t& nodes, uint64_t& bytes, uint64_t depth) {
+  if (const char* f = walk(value, nodes, bytes, depth)) return fail(f);
   return ok_unit;
 }
 

@@ -11,6 +11,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+#include <new>
+#include <type_traits>
 #include <span>
 #include <string>
 #include <string_view>
@@ -44,6 +47,103 @@ inline constexpr const char* kInstructionLimit = "rule instruction limit exceede
 using Eval = Result<Value, std::string>;
 // Success or a failure message.
 using Done = Status<std::string>;
+
+namespace detail {
+struct Node;
+struct Measure;
+struct Access;
+
+// A vector whose first N elements live inside it: a scope of a few bindings
+// then costs no allocation.
+template <class T, size_t N>
+class Small {
+ public:
+  Small() noexcept = default;
+  Small(Small&& o) noexcept { take(o); }
+  Small& operator=(Small&& o) noexcept {
+    if (this != &o) {
+      release();
+      take(o);
+    }
+    return *this;
+  }
+  Small(const Small&) = delete;
+  Small& operator=(const Small&) = delete;
+  ~Small() { release(); }
+
+  size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  T* data() noexcept { return heap_ ? heap_ : local(); }
+  const T* data() const noexcept { return heap_ ? heap_ : local(); }
+  T& operator[](size_t i) noexcept { return data()[i]; }
+  const T& operator[](size_t i) const noexcept { return data()[i]; }
+  T& back() noexcept { return data()[size_ - 1]; }
+
+  void push_back(T&& v) {
+    if (size_ == cap_) regrow(cap_ * 2);
+    new (data() + size_) T(std::move(v));
+    ++size_;
+  }
+  void pop_back() noexcept { data()[--size_].~T(); }
+  // Exactly n copies of v.
+  void assign(size_t n, const T& v) {
+    clear();
+    if (n > cap_) regrow(n);
+    for (size_t i = 0; i < n; ++i) new (data() + i) T(v);
+    size_ = n;
+  }
+
+ private:
+  T* local() noexcept { return std::launder(reinterpret_cast<T*>(local_)); }
+  const T* local() const noexcept { return std::launder(reinterpret_cast<const T*>(local_)); }
+  void clear() noexcept {
+    if constexpr (std::is_trivially_destructible_v<T>) {
+      size_ = 0;
+    } else {
+      while (size_ > 0) pop_back();
+    }
+  }
+  void release() noexcept {
+    clear();
+    ::operator delete(heap_);
+    heap_ = nullptr;
+    cap_ = N;
+  }
+  void regrow(size_t cap) {
+    T* fresh = static_cast<T*>(::operator new(cap * sizeof(T)));
+    T* old = data();
+    for (size_t i = 0; i < size_; ++i) {
+      new (fresh + i) T(std::move(old[i]));
+      old[i].~T();
+    }
+    ::operator delete(heap_);
+    heap_ = fresh;
+    cap_ = cap;
+  }
+  void take(Small& o) noexcept {
+    if (o.heap_) {
+      heap_ = o.heap_;
+      cap_ = o.cap_;
+      size_ = o.size_;
+      o.heap_ = nullptr;
+      o.cap_ = N;
+      o.size_ = 0;
+      return;
+    }
+    if constexpr (std::is_trivially_copyable_v<T>) {
+      std::memcpy(local_, o.local_, o.size_ * sizeof(T));
+    } else {
+      for (size_t i = 0; i < o.size_; ++i) new (local() + i) T(std::move(o.local()[i]));
+    }
+    size_ = o.size_;
+    o.clear();
+  }
+
+  T* heap_ = nullptr;
+  size_t size_ = 0, cap_ = N;
+  alignas(T) unsigned char local_[N * sizeof(T)];
+};
+}  // namespace detail
 
 class Scope {
  public:
@@ -106,6 +206,8 @@ class Scope {
   // An object with a string "op" is an operator call: it takes one unit of
   // `ops`, may nest 64 deep, and its result is charged. Any other value is a
   // literal: charged, then returned as a copy (not looked into).
+  // The shape of an object met more than once on a thread is read once and
+  // kept (see expr/compiled.hpp); the budgets are charged the same either way.
   Eval eval(const Value& expr);
   // The elements of the expression's "args" (when an array), evaluated in
   // order; the first failure is returned.
@@ -128,6 +230,8 @@ class Scope {
   int64_t feature(std::string_view section, std::string_view key) const noexcept;
 
  private:
+  friend struct detail::Access;
+
   struct Binding {
     Value name;  // always a string
     Value own;
@@ -137,8 +241,39 @@ class Scope {
     const Value& value() const noexcept { return ref ? *ref : own; }
   };
 
-  Eval op(std::string_view name, const Value& expr);
-  void bind(const Value& name, Value own, const Value* ref);
+  // Evaluation writes into the caller's value and answers false on failure,
+  // the message kept in `failure_` until the public entry hands it on.
+  bool eval_into(const Value& expr, Value& out);
+  // A read shape: an operator call or a literal.
+  bool exec(const detail::Node& node, Value& out);
+  bool op(const detail::Node& node, Value& out);
+  bool failed(const char* message) {
+    failure_ = message;
+    return false;
+  }
+  bool failed(std::string&& message) noexcept {
+    failure_ = std::move(message);
+    return false;
+  }
+  // Takes a size from `nodes` and `bytes`: the limit message, or nullptr.
+  const char* take(uint64_t n, uint64_t b) noexcept {
+    if (n <= nodes) {
+      nodes -= n;
+      if (b <= bytes) {
+        bytes -= b;
+        return nullptr;
+      }
+    }
+    return limits::kAllocationLimit;
+  }
+  // Measures a value and takes its size: what `charge` does, as a message.
+  const char* take(const Value& value) noexcept {
+    if (value.is_array() || value.is_object()) return take_container(value);
+    const uint64_t b = value.is_string() ? value.str().size() : 0;
+    return b > limits::kValueBytes ? limits::kTextSizeLimit : take(1, b);
+  }
+  const char* take_container(const Value& value) noexcept;
+  void bind(const Value& name, uint64_t hash, Value own, const Value* ref);
   struct Probe {
     size_t slot;
     bool found;
@@ -149,11 +284,12 @@ class Scope {
 
   const Value* functions_;
   uint64_t seed_;
-  std::vector<Binding> vars_;
+  detail::Small<Binding, 8> vars_;
   // Open addressing over binding positions + 1 (0 is empty): each slot names
   // the innermost binding of one name, so lookups do not scan the stack.
-  std::vector<uint32_t> slots_;
+  detail::Small<uint32_t, 16> slots_;
   size_t names_ = 0;
+  std::string failure_;
 };
 
 // Cuts a scope's variable stack back, when it ends, to the length it had
