@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "driver/driver.hpp"
@@ -219,6 +220,33 @@ TEST(DriverInput, PublishingComparesLoosely) {
   lamp.d.set("p", Value(), out);
   EXPECT_EQ(driver::outputs_json(out).dump(),
             R"([{"type":"value","prop":"p","value":1},{"type":"absent","prop":"p"}])");
+}
+
+
+// Reports to one live driver from several threads are handled one at a
+// time: every one is counted, none is lost.
+TEST(DriverInputConcurrency, ReportsToOneDriverFromManyThreads) {
+  const Value pack = test::load("curtain_lamp_pack.json");
+  call(Value(json::Object{{"op", Value("install_rules")}, {"rules_id", Value("conc_lamp")}, {"rules", pack}}));
+  const Value opened = call(test::J(R"({"op":"open","rules_id":"conc_lamp","device":)" +
+                                    test::load("curtain_lamp_device.json").dump() +
+                                    R"(,"options":{"dpmap":{"17":"add_ele","22":"bright_value"}}})"));
+  ASSERT_TRUE(opened["ok"].as_bool()) << opened.dump();
+  const std::string handle = opened["value"]["handle"].dump();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 25; ++i) {
+        const std::string report = R"({"op":"drive","handle":)" + handle +
+                                   R"(,"now":1,"input":{"type":"message","channel":"active","json":{"17":1,"22":)" +
+                                   std::to_string(100 + t) + R"(,"t":)" + std::to_string(t * 100 + i) + "}}}";
+        EXPECT_TRUE(call(test::J(report))["ok"].as_bool());
+      }
+    });
+  for (auto& t : threads) t.join();
+  const Value snap = call(test::J(R"({"op":"snapshot","handle":)" + handle + "}"))["value"];
+  EXPECT_EQ(snap["seq"], Value(100));
+  EXPECT_EQ(snap["assembly"]["bindings"]["energy"]["total"], Value(100.0));
 }
 
 }  // namespace

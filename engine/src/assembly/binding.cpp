@@ -98,6 +98,14 @@ size_t FrameKeyHash::operator()(const FrameKey& k) const noexcept {
   return std::hash<uint64_t>{}(k.total_bits * 0x9E3779B97F4A7C15ull ^ k.plan);
 }
 
+const Plan* Binding::plan(std::span<const Plan> plans) const noexcept {
+  size_t index = 0;
+  if (const auto* l = std::get_if<Source::Layout>(&source.v)) index = l->plan;
+  else if (const auto* d = std::get_if<Source::Dp>(&source.v)) index = d->plan;
+  else return nullptr;
+  return index < plans.size() ? &plans[index] : nullptr;
+}
+
 bool Binding::readable(std::span<const Plan> plans, const Value& rules) const {
   if (const auto* dp = std::get_if<Source::Dp>(&source.v)) return !dp->trigger;
   const auto* src = std::get_if<Source::Layout>(&source.v);

@@ -121,6 +121,10 @@ struct Binding {
         .object_only();
   }
 
+  // The plan a layout or datapoint source reads through; null for the
+  // driver's own sources (machine, motion) and for an index outside `plans`.
+  const Plan* plan(std::span<const Plan> plans) const noexcept;
+
   // Whether reports can give the property a value: a layout row with a
   // non-null "read", or a datapoint that is not a trigger. Machine and
   // motion sources are the driver's and never readable here.

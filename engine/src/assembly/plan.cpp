@@ -28,8 +28,12 @@ bool Plan::affected(std::span<const std::string> changed) const {
     return false;
   }
   // Both lists come from outside: long ones meet through a set.
-  const std::unordered_set<std::string_view> seen(changed.begin(), changed.end());
-  return std::ranges::any_of(depends_on, [&](const std::string& code) { return seen.contains(code); });
+  return affected(std::unordered_set<std::string_view>(changed.begin(), changed.end()));
+}
+
+bool Plan::affected(const std::unordered_set<std::string_view>& changed) const {
+  if (update_all) return true;
+  return std::ranges::any_of(depends_on, [&](const std::string& code) { return changed.contains(code); });
 }
 
 Result<std::optional<Value>> Plan::event(const Value& status, std::span<const std::string> changed,

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "data/role.hpp"
@@ -49,6 +50,9 @@ struct Plan {
   // Whether a report that changed `changed` concerns the plan: always with
   // update_all, else when some code of depends_on was changed.
   bool affected(std::span<const std::string> changed) const;
+  // The same against the changed codes as a set, for callers that ask about
+  // many plans for one long list.
+  bool affected(const std::unordered_set<std::string_view>& changed) const;
 
   // The event a report fires: none unless depends_on's first code is among
   // `changed`; then the entity state's "event" member when it is truthy. A

@@ -263,11 +263,8 @@ std::vector<cover::Motion> cover_motions(std::span<const cover::Cover> covers, s
 
 std::optional<DeltaSettings> delta_config(const Assembly& a, std::span<const Plan> plans, const Value& block) {
   for (const auto& [name, b] : a.bindings) {
-    size_t index = 0;
-    if (const auto* l = std::get_if<Source::Layout>(&b.source.v)) index = l->plan;
-    else if (const auto* d = std::get_if<Source::Dp>(&b.source.v)) index = d->plan;
-    else continue;
-    if (index < plans.size() && plans[index].slot_kind == protocol::SlotKind::Delta) {
+    const Plan* plan = b.plan(plans);
+    if (plan && plan->slot_kind == protocol::SlotKind::Delta) {
       const Value& accept = block["delta"]["accept_passive"];
       return DeltaSettings{accept.is_bool() && accept.as_bool()};
     }

@@ -72,14 +72,7 @@ size_t key_index(const std::array<std::string_view, N>& keys, std::string_view n
 
 // The plan a binding reads through, in its own driver's plans; none for the
 // driver's own sources and for an index out of range.
-const assembly::Plan* plan_of(const assembly::Binding& b, const Driver& d) {
-  size_t index = 0;
-  if (const auto* l = std::get_if<assembly::Source::Layout>(&b.source.v)) index = l->plan;
-  else if (const auto* p = std::get_if<assembly::Source::Dp>(&b.source.v)) index = p->plan;
-  else return nullptr;
-  const auto& plans = d.cfg().plans;
-  return index < plans.size() ? &plans[index] : nullptr;
-}
+const assembly::Plan* plan_of(const assembly::Binding& b, const Driver& d) { return b.plan(d.cfg().plans); }
 
 bool counts_delta(const assembly::Plan* p) { return p && p->slot_kind == protocol::SlotKind::Delta; }
 

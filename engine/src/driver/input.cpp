@@ -23,6 +23,10 @@ using protocol::RejectCode;
 
 // Nested inputs (the seeds of "describe") below the host's own input.
 constexpr unsigned kMaxInputDepth = 63;
+// A report's values are kept in the state document, four levels into a
+// reply that carries it (reply, value, driver, dps): deeper ones would make
+// a document the parser can never read back.
+constexpr int kMaxReportDepth = json::kMaxDepth - 3;
 
 // The changed codes of one report, with a set beside them once the list is
 // long, so that every binding asks in constant time.
@@ -34,9 +38,7 @@ struct Changed {
     if (codes.size() > 8) index.insert(codes.begin(), codes.end());
   }
   bool affects(const assembly::Plan& plan) const {
-    if (index.empty()) return plan.affected(codes);
-    if (plan.update_all) return true;
-    return std::ranges::any_of(plan.depends_on, [&](const std::string& c) { return index.contains(c); });
+    return index.empty() ? plan.affected(codes) : plan.affected(index);
   }
   Value json() const {
     json::Array list;
@@ -45,16 +47,6 @@ struct Changed {
     return Value(std::move(list));
   }
 };
-
-// The plan a layout or datapoint binding reads through; none for the
-// driver's own sources and for an index outside the plans.
-const assembly::Plan* plan_of(const assembly::Binding& b, std::span<const assembly::Plan> plans) {
-  size_t index = 0;
-  if (const auto* l = std::get_if<assembly::Source::Layout>(&b.source.v)) index = l->plan;
-  else if (const auto* d = std::get_if<assembly::Source::Dp>(&b.source.v)) index = d->plan;
-  else return nullptr;
-  return index < plans.size() ? &plans[index] : nullptr;
-}
 
 // What a motion tracker's update asks of the driver, as effects of its own.
 machine::MachineEffects motion_effects(const cover::Motion::Update& u, bool with_timer) {
@@ -73,14 +65,8 @@ void disconnect(Driver& d, Outputs& out) {
   const Value old = std::move(d.values.value);
   d.values = data::Table{};
   const Switches& switches = d.cfg().switches;
-  // Both lists come from the host's document: a long one is looked up
-  // through a set.
-  std::unordered_set<std::string_view> names;
-  if (switches.size() > 8)
-    for (const auto& s : switches) names.insert(s.first);
   for (const json::Member& m : old.obj()) {
-    const bool is_switch = names.empty() ? switches.find(m.name()) != nullptr : names.contains(m.name());
-    if (is_switch) d.values.value.obj_mut().push_unique(m.key, m.value);
+    if (switches.find(m.name())) d.values.value.obj_mut().push_unique(m.key, m.value);
     else if (m.name() != "available") out.push_back(Output{Output::Absent{std::string(m.name())}});
   }
   d.values.value.obj_mut().insert_or_assign("available", Value(false));
@@ -112,7 +98,7 @@ Status<> read_bindings(Driver& d, const Report& r, const Value& rules, Outputs& 
   for (size_t i = 0; i < d.assembly.bindings.size(); ++i) {
     const std::string& name = d.assembly.bindings.at(i).first;
     assembly::Binding& binding = d.assembly.bindings.value_at(i);
-    const assembly::Plan* plan = plan_of(binding, plans);
+    const assembly::Plan* plan = binding.plan(plans);
     if (!plan) continue;
     if (plan->slot_kind == protocol::SlotKind::Event) {
       if (!r.active_channel) continue;
@@ -151,6 +137,7 @@ Status<> message(Driver& d, const Input::Message& msg, const Value& rules, doubl
   Value t;
   if (report.find("t")) report.obj_mut().take("t", t);
   if (report.size() == 0) return ok_unit;
+  if (report.depth() > kMaxReportDepth) return fail(ErrorKind::Request, "input nesting limit exceeded");
   // The count could not grow any further, and a document holding it came
   // from somewhere other than this engine.
   if (d.seq == std::numeric_limits<int64_t>::max()) return fail(ErrorKind::Request, "invalid driver state");
