@@ -21,8 +21,13 @@ Output reject(std::string_view prop, protocol::RejectCode code, std::string_view
 }
 
 std::string timer_id(uint64_t index, std::string_view name) {
-  std::string id = "c" + std::to_string(index) + ":";
-  id += name;
+  const std::string digits = std::to_string(index);
+  std::string id;
+  id.reserve(digits.size() + name.size() + 2);
+  id.push_back('c');
+  id.append(digits);
+  id.push_back(':');
+  id.append(name);
   return id;
 }
 
