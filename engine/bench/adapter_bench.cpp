@@ -7,18 +7,14 @@
 
 #include "adapter/adapter.hpp"
 #include "json.hpp"
+#include "testing.hpp"
 
 using zefa::adapter::Adapter;
 using zefa::json::Value;
+using zefa::testing::parse_or_abort;
 
 namespace {
 
-Value parse(const std::string& text) {
-  Value v;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(text, v, err)) throw std::runtime_error(err.to_string());
-  return v;
-}
 
 const char* kRules =
     R"({"strategies":["enum","default","hb_range_v1","hb_range_v2","dj_v1_hsv_alg","voice_atm_color",)"
@@ -76,17 +72,17 @@ std::string report_text(bool mixed) {
 }
 
 Adapter report_adapter(bool mixed) {
-  Value device = parse(device_text(20, mixed));
-  Adapter a = Adapter::make(device, Value::object(), parse(kRules));
+  Value device = parse_or_abort(device_text(20, mixed));
+  Adapter a = Adapter::make(device, Value::object(), parse_or_abort(kRules));
   a.invert("dp_code_6", device);
   a.invert("dp_code_7", device);
-  a.remaps.obj_mut()["dp_code_11"] = parse(R"({"alias":{"on":true,"off":false}})");
+  a.remaps.obj_mut()["dp_code_11"] = parse_or_abort(R"({"alias":{"on":true,"off":false}})");
   return a;
 }
 
 void BM_AdapterRead20Mixed(benchmark::State& state) {
   Adapter a = report_adapter(true);
-  Value report = parse(report_text(true)), rules = parse(kRules);
+  Value report = parse_or_abort(report_text(true)), rules = parse_or_abort(kRules);
   if (a.read(report, rules).size() != 20) state.SkipWithError("a datapoint did not decode");
   for (auto _ : state) benchmark::DoNotOptimize(a.read(report, rules));
 }
@@ -95,7 +91,7 @@ BENCHMARK(BM_AdapterRead20Mixed);
 // Reference: the same report through "default" only.
 void BM_AdapterRead20Default(benchmark::State& state) {
   Adapter a = report_adapter(false);
-  Value report = parse(report_text(false)), rules = parse(kRules);
+  Value report = parse_or_abort(report_text(false)), rules = parse_or_abort(kRules);
   for (auto _ : state) benchmark::DoNotOptimize(a.read(report, rules));
 }
 BENCHMARK(BM_AdapterRead20Default);
@@ -103,13 +99,13 @@ BENCHMARK(BM_AdapterRead20Default);
 // Reference: parsing the report's text.
 void BM_ReportParse(benchmark::State& state) {
   std::string text = report_text(true);
-  for (auto _ : state) benchmark::DoNotOptimize(parse(text));
+  for (auto _ : state) benchmark::DoNotOptimize(parse_or_abort(text));
 }
 BENCHMARK(BM_ReportParse);
 
 void BM_AdapterMake50(benchmark::State& state) {
-  Value device = parse(device_text(50, true)), rules = parse(kRules);
-  Value dpmap = parse(R"({"101":"dp_code_0","200":"extra_a","201":"extra_b"})");
+  Value device = parse_or_abort(device_text(50, true)), rules = parse_or_abort(kRules);
+  Value dpmap = parse_or_abort(R"({"101":"dp_code_0","200":"extra_a","201":"extra_b"})");
   for (auto _ : state) benchmark::DoNotOptimize(Adapter::make(device, dpmap, rules));
 }
 BENCHMARK(BM_AdapterMake50);
@@ -117,7 +113,7 @@ BENCHMARK(BM_AdapterMake50);
 // Reference: parsing the 50-datapoint description's text.
 void BM_DeviceParse50(benchmark::State& state) {
   std::string text = device_text(50, true);
-  for (auto _ : state) benchmark::DoNotOptimize(parse(text));
+  for (auto _ : state) benchmark::DoNotOptimize(parse_or_abort(text));
 }
 BENCHMARK(BM_DeviceParse50);
 

@@ -9,16 +9,12 @@
 #include <benchmark/benchmark.h>
 
 #include "json.hpp"
+#include "testing.hpp"
 #include "zefa_engine.h"
 
 namespace zefa::bench {
 
-inline json::Value parse(const std::string& text) {
-  json::Value v;
-  json::ParseError err;
-  if (!json::parse(text, v, err)) throw std::runtime_error(err.to_string());
-  return v;
-}
+inline json::Value parse(const std::string& text) { return testing::parse_or_abort(text); }
 
 // The reply text of one request.
 inline std::string eval(const std::string& req) {

@@ -11,18 +11,14 @@
 
 #include "assembly/assembly.hpp"
 #include "json.hpp"
+#include "testing.hpp"
 
 namespace {
 
 using zefa::json::Value;
 namespace assembly = zefa::assembly;
 
-Value parse(const std::string& text) {
-  Value v;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(text, v, err)) std::abort();
-  return v;
-}
+Value parse(const std::string& text) { return zefa::testing::parse_or_abort(text); }
 
 struct Device {
   Value rules;

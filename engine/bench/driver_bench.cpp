@@ -11,6 +11,7 @@
 
 #include "driver/driver.hpp"
 #include "json.hpp"
+#include "testing.hpp"
 #include "bench_util.hpp"
 #include "zefa_engine.h"
 
@@ -24,12 +25,7 @@ namespace {
 
 using zefa::json::Value;
 
-Value parse(const std::string& text) {
-  Value v;
-  zefa::json::ParseError err;
-  (void)zefa::json::parse(text, v, err);
-  return v;
-}
+Value parse(const std::string& text) { return zefa::testing::parse_or_abort(text); }
 
 // The test pack with category "zz" served by the cover, light and sensor
 // platforms, so one device holds all three.

@@ -8,6 +8,7 @@
 
 #include "assembly/entity.hpp"
 #include "json.hpp"
+#include "testing.hpp"
 #include "bench_util.hpp"
 #include "zefa_engine.h"
 
@@ -59,12 +60,7 @@ std::string device_text(int n) {
          "}}";
 }
 
-Value parsed(const std::string& text) {
-  Value v;
-  zefa::json::ParseError err;
-  (void)zefa::json::parse(text, v, err);
-  return v;
-}
+Value parsed(const std::string& text) { return zefa::testing::parse_or_abort(text); }
 
 const std::string& pack() {
   static const std::string p = pack_text();

@@ -11,25 +11,21 @@
 #include "data/data.hpp"
 #include "expr/run.hpp"
 #include "json.hpp"
+#include "testing.hpp"
 
 namespace {
 
 using zefa::json::Value;
+using zefa::testing::parse_or_abort;
 namespace expr = zefa::expr;
 
-Value parse(const std::string& text) {
-  Value v;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(text, v, err)) std::abort();
-  return v;
-}
 
 const Value& context() {
   static const Value ctx = [] {
     std::string items = "[";
     for (int i = 0; i < 100; ++i) items += (i ? "," : "") + std::to_string(i);
     items += "]";
-    return parse(R"({"device": {"id": "bf01", "status": {"temp": 215, "mode": "auto", "dps": {"1": true}}},
+    return parse_or_abort(R"({"device": {"id": "bf01", "status": {"temp": 215, "mode": "auto", "dps": {"1": true}}},
                      "x": 12, "scale": 1, "items": )" +
                  items + "}");
   }();
@@ -38,7 +34,7 @@ const Value& context() {
 
 // Evaluates `text` once per iteration in one scope whose budgets are reset.
 void eval_loop(benchmark::State& state, const std::string& text) {
-  const Value e = parse(text);
+  const Value e = parse_or_abort(text);
   expr::Scope s = expr::Scope().with_fields(context());
   uint64_t per_eval = 0;
   for (auto _ : state) {
@@ -123,9 +119,9 @@ class Collect : public expr::Effects {
 
 // A typical machine-sized program: locals, a conditional, a template.
 void BM_RunTypicalProgram(benchmark::State& state) {
-  const Value rules = parse(R"({"templates": {"report": [
+  const Value rules = parse_or_abort(R"({"templates": {"report": [
       {"emit": "mode", "value": {"op": "get", "path": "device.status.mode"}}]}})");
-  const Value program = parse(R"([
+  const Value program = parse_or_abort(R"([
       {"let": "t", "value": {"op": "div", "args": [{"op": "get", "path": "device.status.temp"}, 10]}},
       {"if": {"op": "gt", "args": [{"op": "get", "path": "t"}, 20]},
        "then": [{"emit": "hot", "value": true}, {"emit": "temp", "value": {"op": "get", "path": "t"}}],

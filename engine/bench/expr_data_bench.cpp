@@ -17,18 +17,14 @@
 
 #include "expr/scope.hpp"
 #include "json.hpp"
+#include "testing.hpp"
 
 namespace {
 
 using zefa::json::Value;
+using zefa::testing::parse_or_abort;
 namespace expr = zefa::expr;
 
-Value parse(const std::string& text) {
-  Value v;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(text, v, err)) std::abort();
-  return v;
-}
 
 // Evaluates `e` once per iteration over `ctx`, in one scope whose budgets are
 // reset each time.
@@ -65,7 +61,7 @@ void BM_ExprDataSort(benchmark::State& state) {
   zefa::json::Array xs;
   for (std::string& w : words(static_cast<size_t>(state.range(0)))) xs.emplace_back(w);
   const Value ctx(zefa::json::Object{{"xs", Value(std::move(xs))}});
-  eval_loop(state, ctx, parse(R"({"op":"sort","args":[{"op":"get","path":"xs"}]})"));
+  eval_loop(state, ctx, parse_or_abort(R"({"op":"sort","args":[{"op":"get","path":"xs"}]})"));
 }
 BENCHMARK(BM_ExprDataSort)->Arg(1'000)->Arg(10'000)->Arg(90'000)->Complexity(benchmark::oNLogN);
 
@@ -94,7 +90,7 @@ std::string prose(size_t bytes) {
 // items/s counts bytes of the input text.
 void BM_ExprDataReplace(benchmark::State& state) {
   const Value ctx(zefa::json::Object{{"t", Value(prose(static_cast<size_t>(state.range(0))))}});
-  eval_loop(state, ctx, parse(R"({"op":"replace","args":[{"op":"get","path":"t"},"fox","wolf"]})"));
+  eval_loop(state, ctx, parse_or_abort(R"({"op":"replace","args":[{"op":"get","path":"t"},"fox","wolf"]})"));
 }
 BENCHMARK(BM_ExprDataReplace)->Arg(10'000)->Arg(100'000)->Arg(800'000)->Complexity(benchmark::oN);
 
@@ -127,7 +123,7 @@ Value integers(size_t n) {
 void BM_ExprDataMapFilter(benchmark::State& state) {
   const Value ctx(zefa::json::Object{{"xs", integers(static_cast<size_t>(state.range(0)))},
                                      {"half", Value(static_cast<uint64_t>(state.range(0)) * 3 / 2)}});
-  eval_loop(state, ctx, parse(R"({"op":"filter","do":{"op":"gt","args":[{"op":"get","path":"item"},
+  eval_loop(state, ctx, parse_or_abort(R"({"op":"filter","do":{"op":"gt","args":[{"op":"get","path":"item"},
       {"op":"get","path":"half"}]},"args":[{"op":"map","args":[{"op":"get","path":"xs"}],
       "do":{"op":"mul","args":[{"op":"get","path":"item"},3]}}]})"));
 }
@@ -213,7 +209,7 @@ const Value& limit_context() {
 // one evaluation. The refusals fail before building, so their peak stays near
 // zero, while the "fits" references build a result of the same scale.
 void limit_case(benchmark::State& state, const char* text, bool refused) {
-  const Value e = parse(text);
+  const Value e = parse_or_abort(text);
   auto once = [&] {
     expr::Scope s = expr::Scope().with_fields(limit_context());
     auto r = s.eval(e);

@@ -19,29 +19,14 @@ namespace {
 
 using zefa::json::Value;
 
-Value data_file(const char* name) {
-  std::ifstream in(std::string(ZEFA_TEST_DATA) + "/" + name);
-  std::ostringstream s;
-  s << in.rdbuf();
-  Value v;
-  zefa::json::ParseError err;
-  (void)zefa::json::parse(s.str(), v, err);
-  return v;
-}
+Value data_file(const char* name) { return zefa::bench::parse(zefa::bench::data_text(name)); }
 
 void ensure_installed() {
   static const bool once = (zefa::bench::install("lamp", data_file("curtain_lamp_pack.json").dump()), true);
   (void)once;
 }
 
-Value call(const Value& req) {
-  char* r = zefa_engine_eval(req.dump().c_str());
-  Value v;
-  zefa::json::ParseError err;
-  (void)zefa::json::parse(r, v, err);
-  zefa_engine_free(r);
-  return v;
-}
+Value call(const Value& req) { return zefa::bench::parse(zefa::bench::eval(req.dump())); }
 
 // A synced live driver of the curtain-and-lamp device with `extra` more
 // Integer datapoints, exposed as sensors.

@@ -11,24 +11,20 @@
 
 #include "expr/run.hpp"
 #include "json.hpp"
+#include "testing.hpp"
 #include "machine/machine.hpp"
 
 namespace {
 
 using zefa::json::Value;
+using zefa::testing::parse_or_abort;
 namespace expr = zefa::expr;
 using zefa::machine::Machine;
 using zefa::machine::MachineEvent;
 
-Value parse(const std::string& text) {
-  Value v;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(text, v, err)) std::abort();
-  return v;
-}
 
 const Value& config() {
-  static const Value c = parse(R"({
+  static const Value c = parse_or_abort(R"({
     "initial_state": {"mode": "auto", "level": 0, "count": 0, "last": null, "history": {"a": 1, "b": 2}},
     "props": {
       "mode": {"type": "select", "options": ["auto", "manual", "eco"]},
@@ -55,7 +51,7 @@ const Value& config() {
 }
 
 const Value& context() {
-  static const Value c = parse(R"({"status": {"mode": "manual", "temp": 215, "ts": 1700000000, "switch": true,
+  static const Value c = parse_or_abort(R"({"status": {"mode": "manual", "temp": 215, "ts": 1700000000, "switch": true,
                                               "countdown": 0, "fault": 0},
                                    "changed": ["mode", "temp"]})");
   return c;

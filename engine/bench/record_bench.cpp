@@ -5,6 +5,7 @@
 #include <string>
 
 #include "json.hpp"
+#include "testing.hpp"
 #include "protocol.hpp"
 #include "record.hpp"
 #include "runtime/options.hpp"
@@ -12,6 +13,7 @@
 namespace {
 
 using zefa::json::Value;
+using zefa::testing::parse_or_abort;
 using zefa::protocol::Input;
 using zefa::protocol::Output;
 
@@ -23,16 +25,10 @@ constexpr const char* kDescribe =
 constexpr const char* kOptions =
     R"({"env":{"temperature_unit":"F","allowed_units":["F","C"]},"use_quirks":true,"dpmap":{"101":"mode"},"device_settings":true})";
 
-Value parsed(const char* text) {
-  Value v;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(text, v, err)) std::abort();
-  return v;
-}
 
 template <class T>
 void read_record(benchmark::State& state, const char* text) {
-  Value v = parsed(text);
+  Value v = parse_or_abort(text);
   for (auto _ : state) {
     auto r = zefa::record::read<T>(v);
     benchmark::DoNotOptimize(r);
@@ -43,9 +39,7 @@ void read_record(benchmark::State& state, const char* text) {
 void parse_text(benchmark::State& state, const char* text) {
   std::string s(text);
   for (auto _ : state) {
-    Value v;
-    zefa::json::ParseError err;
-    benchmark::DoNotOptimize(zefa::json::parse(s, v, err));
+    auto v = zefa::json::parse(s);
     benchmark::DoNotOptimize(v);
   }
 }
@@ -53,7 +47,7 @@ void parse_text(benchmark::State& state, const char* text) {
 void BM_WriteOutputs(benchmark::State& state) {
   std::vector<Output> outs{{Output::Value{"brightness", Value(75)}},
                            {Output::SetTimer{"c0:settle", 30}},
-                           {Output::SendMessage{.json = parsed(R"({"dps":{"2":750}})")}}};
+                           {Output::SendMessage{.json = parse_or_abort(R"({"dps":{"2":750}})")}}};
   for (auto _ : state) {
     Value v = zefa::record::write(outs);
     benchmark::DoNotOptimize(v);

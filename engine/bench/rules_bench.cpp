@@ -6,12 +6,14 @@
 #include <string>
 
 #include "json.hpp"
+#include "testing.hpp"
 #include "rules/rules.hpp"
 #include "runtime/rulepack.hpp"
 
 namespace {
 
 using zefa::json::Value;
+using zefa::testing::parse_or_abort;
 
 // A pack of realistic shape: every section present, grown by entity
 // definitions, templates, maps, quirks and override blocks until the compact
@@ -28,9 +30,7 @@ Value make_pack(size_t bytes) {
     "cover_switches":{"settle":"Settle time","state_source":"Motion source"},
     "motion_property":{"type":"select","options":["open","closed","opening","closing","stopped"]},
     "strategies":["enum","default","hb_range_v1","dj_v2_color_alg","db_v1_daily"],"overrides":{}})";
-  Value pack;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(head, pack, err)) std::abort();
+  Value pack = parse_or_abort(head);
   auto& root = pack.obj_mut();
   // Measuring the text is costly: do it every few rounds only.
   for (size_t i = 0; i % 16 != 0 || pack.dump().size() < bytes; ++i) {
@@ -53,21 +53,16 @@ Value make_pack(size_t bytes) {
       "converters":{"declarative":{"props":{"mode":{"type":"select","options":["a","b"],"rw":true}},
         "update":[{"if":{"op":"get","path":"status.mode"},"then":[{"set":"state.mode","value":1},{"emit":"mode","value":1}]}],
         "write":{"mode":[{"send":{"code":"mode","value":{"op":"get","path":"value"}}}]}}}})";
-    Value v;
-    if (!zefa::json::parse(entity, v, err)) std::abort();
-    root["entities"].obj_mut().insert_or_assign("cover_" + n, v);
-    if (!zefa::json::parse(platform, v, err)) std::abort();
-    root["platforms"].obj_mut().insert_or_assign("cover_" + n, v);
-    if (!zefa::json::parse(quirk, v, err)) std::abort();
-    root["quirks"].obj_mut().insert_or_assign("prod_" + n, v);
-    if (!zefa::json::parse(block, v, err)) std::abort();
-    root["overrides"].obj_mut().insert_or_assign("prod_" + n, v);
+    root["entities"].obj_mut().insert_or_assign("cover_" + n, parse_or_abort(entity));
+    root["platforms"].obj_mut().insert_or_assign("cover_" + n, parse_or_abort(platform));
+    root["quirks"].obj_mut().insert_or_assign("prod_" + n, parse_or_abort(quirk));
+    root["overrides"].obj_mut().insert_or_assign("prod_" + n, parse_or_abort(block));
     root["maps"].obj_mut().insert_or_assign("words_" + n, Value(zefa::json::Object{{"open", "open"}, {"close", "close"}}));
     root["strategies"].arr_mut().emplace_back("strategy_" + n);
   }
   // Packs reach the engine as request text: measure the parsed form.
-  Value parsed;
-  if (!zefa::json::parse(pack.dump(), parsed, err) || !zefa::rules::validate(parsed).ok()) std::abort();
+  Value parsed = parse_or_abort(pack.dump());
+  if (!zefa::rules::validate(parsed).ok()) std::abort();
   return parsed;
 }
 

@@ -28,10 +28,11 @@ std::string shown(const zefa::Result<Value, std::string>& r) { return r.ok() ? r
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Value in;
-  zefa::json::ParseError err;
   const std::string text(reinterpret_cast<const char*>(data), size);
-  if (!zefa::json::valid_utf8(text) || !zefa::json::parse(text, in, err)) return 0;
+  if (!zefa::json::valid_utf8(text)) return 0;
+  auto parsed = zefa::json::parse(text);
+  if (!parsed) return 0;
+  const Value in = std::move(parsed).value();
   std::vector<assembly::Plan> plans;
   for (const Value& p : in["plans"].arr()) {
     auto plan = assembly::Plan::deserialize(p);
@@ -50,8 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // are; only an assembly within the parser's nesting can be read back.
   const Value written = zefa::record::write(a);
   if (written.depth() <= zefa::json::kMaxDepth) {
-    Value back;
-    check(zefa::json::parse(written.dump(), back, err));
+    auto read = zefa::json::parse(written.dump());
+    check(read.ok());
+    const Value back = std::move(read).value();
     auto reread = zefa::record::read<assembly::Assembly>(back);
     check(reread.ok() && reread.value() == a);
   }

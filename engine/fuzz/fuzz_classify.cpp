@@ -27,17 +27,15 @@ void check(bool ok) {
 // A plan's document parses back into the same plan.
 void check_plan(const Plan& plan) {
   const std::string text = plan.serialize().dump();
-  Value back;
-  zefa::json::ParseError err;
-  check(zefa::json::parse(text, back, err));
+  auto read = zefa::json::parse(text);
+  check(read.ok());
+  const Value back = std::move(read).value();
   auto again = Plan::deserialize(back);
   check(again.ok() && again.value() == plan);
 }
 
 void check_value(const Value& v) {
-  Value back;
-  zefa::json::ParseError err;
-  check(zefa::json::parse(v.dump(), back, err));
+  check(zefa::json::parse(v.dump()).ok());
 }
 
 }  // namespace
@@ -45,9 +43,9 @@ void check_value(const Value& v) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   if (!zefa::json::valid_utf8(text)) return 0;
-  Value input;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(text, input, err)) return 0;
+  auto parsed = zefa::json::parse(text);
+  if (!parsed) return 0;
+  const Value input = std::move(parsed).value();
   const Value& rules = input["rules"];
   const Value& device = input["device"];
 

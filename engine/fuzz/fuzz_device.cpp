@@ -69,9 +69,9 @@ void exercise_roles(const Value& device, const Value& in, const std::vector<std:
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(bytes), size);
   if (!zefa::json::valid_utf8(text)) return 0;
-  Value in;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(text, in, err)) return 0;
+  auto parsed = zefa::json::parse(text);
+  if (!parsed) return 0;
+  const Value in = std::move(parsed).value();
 
   Value device = in["device"];
   Value dpmap = in["dpmap"];

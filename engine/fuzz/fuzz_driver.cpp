@@ -23,9 +23,9 @@ void check(bool ok) {
 // Written and read again, a document keeps its bytes and stays parseable.
 void check_round_trip(const Driver& d) {
   const std::string text = d.serialize().dump();
-  Value parsed;
-  zefa::json::ParseError err;
-  check(zefa::json::parse(text, parsed, err));
+  auto read = zefa::json::parse(text);
+  check(read.ok());
+  const Value parsed = std::move(read).value();
   auto back = Driver::deserialize(parsed);
   check(back.ok());
   check(back.value().serialize().dump() == text);
@@ -36,9 +36,9 @@ void check_round_trip(const Driver& d) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   if (!zefa::json::valid_utf8(text)) return 0;
-  Value input;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(text, input, err)) return 0;
+  auto parsed = zefa::json::parse(text);
+  if (!parsed) return 0;
+  const Value input = std::move(parsed).value();
 
   for (const char* op : {"carry", "settings"}) {
     Value req = input;

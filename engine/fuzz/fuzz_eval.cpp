@@ -11,9 +11,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char* reply = zefa_engine_eval(text.c_str());
   // A host parses every reply: it must be well-formed UTF-8 JSON.
   if (!zefa::json::valid_utf8(reply)) std::abort();
-  zefa::json::Value v;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(reply, v, err) || !v.is_object() || v.obj().at(0).name() != "ok") std::abort();
+  auto parsed = zefa::json::parse(reply);
+  if (!parsed) std::abort();
+  const zefa::json::Value& v = *parsed;
+  if (!v.is_object() || v.obj().at(0).name() != "ok") std::abort();
   if (v["ok"].as_bool() ? !v.find("value") : !v["error"].is_string()) std::abort();
   zefa_engine_free(reply);
   return 0;

@@ -9,18 +9,13 @@
 
 #include "expr/run.hpp"
 #include "json.hpp"
+#include "testing.hpp"
 
 namespace {
 
 using zefa::json::Value;
 namespace expr = zefa::expr;
 
-Value parse(std::string_view text) {
-  Value v;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(text, v, err)) std::abort();
-  return v;
-}
 
 // Takes "emit" (evaluates "value"), "set" (assigns along a dotted path) and
 // "stop"; refuses anything else.
@@ -71,13 +66,13 @@ std::string run_outcome(const expr::Scope& s, const zefa::Result<bool>& r, const
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   if (!zefa::json::valid_utf8(text)) return 0;
-  Value input;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(text, input, err)) return 0;
+  auto parsed = zefa::json::parse(text);
+  if (!parsed) return 0;
+  const Value input = std::move(parsed).value();
 
-  static const Value ctx = parse(R"({"a": {"b": [1, 2.5, "x"]}, "s": "text", "n": null, "xs": [0, 3, 4],
+  static const Value ctx = zefa::testing::parse_or_abort(R"({"a": {"b": [1, 2.5, "x"]}, "s": "text", "n": null, "xs": [0, 3, 4],
                                      "state": {"on": true}})");
-  static const Value base_rules = parse(R"({"features": {"f": {"one": 1, "two": "2"}},
+  static const Value base_rules = zefa::testing::parse_or_abort(R"({"features": {"f": {"one": 1, "two": "2"}},
       "templates": {"t": [{"emit": 1, "value": {"op": "get", "path": "s"}}], "self": [{"$use": "self"}]},
       "functions": {"id": {"params": ["x"], "body": {"op": "get", "path": "x"}},
                     "rec": {"body": {"op": "call", "fn": "rec"}}}})");

@@ -4,19 +4,19 @@
 #include <string>
 
 #include "json.hpp"
+#include "testing.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   if (!zefa::json::valid_utf8(text)) return 0;
-  zefa::json::Value v;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(text, v, err)) {
-    if (err.message.empty() || err.line == 0) std::abort();
+  auto parsed = zefa::json::parse(text);
+  if (!parsed) {
+    if (parsed.error().message.empty() || parsed.error().line == 0) std::abort();
     return 0;
   }
+  zefa::json::Value v = std::move(parsed).value();
   std::string once = v.dump();
-  zefa::json::Value back;
-  if (!zefa::json::parse(once, back, err)) std::abort();
+  const zefa::json::Value back = zefa::testing::parse_or_abort(once);
   if (!(back == v)) std::abort();
   if (back.dump() != once) std::abort();
   // Copies are independent of writes to the original.

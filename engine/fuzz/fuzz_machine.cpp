@@ -12,6 +12,7 @@
 
 #include "assembly/assembly.hpp"
 #include "json.hpp"
+#include "testing.hpp"
 #include "machine/machine.hpp"
 
 namespace {
@@ -26,9 +27,7 @@ void check(bool ok) {
 }
 
 void check_readable(const Machine& m) {
-  Value back;
-  zefa::json::ParseError err;
-  check(zefa::json::parse(m.serialize().dump(), back, err));
+  check(zefa::json::parse(m.serialize().dump()).ok());
 }
 
 void drive(Machine& m, MachineEvent event, const Value& ctx) {
@@ -64,9 +63,9 @@ MachineEvent event_of(const Value& v) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   if (!zefa::json::valid_utf8(text)) return 0;
-  Value input;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(text, input, err)) return 0;
+  auto parsed = zefa::json::parse(text);
+  if (!parsed) return 0;
+  const Value input = std::move(parsed).value();
 
   if (input.is_object() && input.find("config")) {
     Machine m = Machine::make(input["config"]);
@@ -80,13 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(copy.config().same(m.config()));
     check_readable(copy);
   } else {
-    static const Value ctx = [] {
-      Value v;
-      zefa::json::ParseError e;
-      if (!zefa::json::parse(R"({"prop": "mode", "value": "auto", "status": {"mode": "manual", "temp": 215}})", v, e))
-        std::abort();
-      return v;
-    }();
+    static const Value ctx = zefa::testing::parse_or_abort(
+        R"({"prop": "mode", "value": "auto", "status": {"mode": "manual", "temp": 215}})");
     Machine m = Machine::make(input);
     for (MachineEvent e : {MachineEvent::Update, MachineEvent::Timer, MachineEvent::Write, MachineEvent::Reset})
       drive(m, e, ctx);

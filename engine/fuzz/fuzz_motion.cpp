@@ -56,9 +56,9 @@ void check_patch(const Motion& m, const Value& patch) {
 }
 
 void check_readable(const Motion& m) {
-  Value back;
-  zefa::json::ParseError err;
-  check(zefa::json::parse(m.serialize().dump(), back, err));
+  auto read = zefa::json::parse(m.serialize().dump());
+  check(read.ok());
+  const Value back = std::move(read).value();
   auto again = zefa::record::read<Motion>(back);
   check(again.ok() && again.value() == m);
 }
@@ -68,9 +68,9 @@ void check_readable(const Motion& m) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   if (!zefa::json::valid_utf8(text)) return 0;
-  Value input;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(text, input, err)) return 0;
+  auto parsed = zefa::json::parse(text);
+  if (!parsed) return 0;
+  const Value input = std::move(parsed).value();
 
   Motion m = tracker(input["motion"]);
   if (!std::isfinite(m.settle)) return 0;  // a tracker's settle comes from JSON: always finite

@@ -31,9 +31,9 @@ void check(const zefa::json::Value& v) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   if (!zefa::json::valid_utf8(text)) return 0;
-  zefa::json::Value v;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(text, v, err)) return 0;
+  auto parsed = zefa::json::parse(text);
+  if (!parsed) return 0;
+  const zefa::json::Value v = std::move(parsed).value();
 
   using namespace zefa::protocol;
   check<Input>(v);

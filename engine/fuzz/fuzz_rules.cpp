@@ -13,6 +13,7 @@
 
 #include "driver/overrides.hpp"
 #include "json.hpp"
+#include "testing.hpp"
 #include "record.hpp"
 #include "rules/overrides.hpp"
 #include "rules/rules.hpp"
@@ -23,12 +24,7 @@ namespace {
 using zefa::json::Value;
 
 // The harness's own fixtures, which must parse.
-Value parsed(const char* text) {
-  Value v;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(text, v, err)) std::abort();
-  return v;
-}
+Value parsed(const char* text) { return zefa::testing::parse_or_abort(text); }
 
 // A small complete pack: patches from the input land on a valid base.
 const Value& base_pack() {
@@ -143,9 +139,9 @@ void prepare_is_sound(const Value& device, const zefa::driver::overrides::Option
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   if (!zefa::json::valid_utf8(text)) return 0;
-  Value v;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(text, v, err)) return 0;
+  auto parsed = zefa::json::parse(text);
+  if (!parsed) return 0;
+  const Value v = std::move(parsed).value();
 
   if (zefa::runtime::validated(v).ok() && zefa::runtime::fingerprint(v).size() != 64) std::abort();
 

@@ -33,10 +33,9 @@ bool text_form(std::string_view name) {
 }
 
 Value parse_or_null(std::string_view text) {
-  Value v;
-  zefa::json::ParseError err;
-  if (!zefa::json::valid_utf8(text) || !zefa::json::parse(text, v, err)) return Value();
-  return v;
+  if (!zefa::json::valid_utf8(text)) return Value();
+  auto v = zefa::json::parse(text);
+  return v ? std::move(v).value() : Value();
 }
 
 const Value& config() {

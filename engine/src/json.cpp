@@ -1,44 +1,21 @@
 #include "json.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
-#include <algorithm>
 #include <cstdlib>
 #include <new>
 #include <random>
+#include <stdexcept>
 
 namespace zefa::json {
 
-namespace detail {
-
-struct StrNode {
-  std::atomic<uint32_t> rc;
-  size_t len;
-  char data[1];
-
-  static StrNode* make(std::string_view s) {
-    void* mem = std::malloc(offsetof(StrNode, data) + s.size() + 1);
-    if (!mem) throw std::bad_alloc();
-    auto* n = static_cast<StrNode*>(mem);
-    new (&n->rc) std::atomic<uint32_t>(1);
-    n->len = s.size();
-    std::memcpy(n->data, s.data(), s.size());
-    n->data[s.size()] = 0;
-    return n;
-  }
-};
-
-struct ArrNode {
-  std::atomic<uint32_t> rc{1};
-  Array items;
-};
-
-struct ObjNode {
-  std::atomic<uint32_t> rc{1};
-  Object obj;
-};
-
-}  // namespace detail
+// Word-wise text handling and the long-string length reads assume it.
+static_assert(std::endian::native == std::endian::little);
+static_assert(sizeof(Value) == 16 && sizeof(Member) == 32);
+static_assert(sizeof(Array) == sizeof(Value) && sizeof(Object) == sizeof(Value));
+static_assert(sizeof(detail::ArrNode) == 8 && sizeof(detail::ObjNode) == 8);
 
 using detail::ArrNode;
 using detail::ObjNode;
@@ -49,73 +26,201 @@ const Array kEmptyArray;
 const Object kEmptyObject;
 const Value kNullValue;
 
-template <class N>
-void inc(void* p) noexcept {
-  static_cast<N*>(p)->rc.fetch_add(1, std::memory_order_relaxed);
+// Below this many members a linear scan beats hashing.
+constexpr size_t kIndexFrom = 16;
+constexpr size_t kMaxCount = UINT32_MAX;
+constexpr uint64_t kMaxText = (uint64_t{1} << 48) - 1;
+
+void* allocate(size_t bytes) {
+  void* p = std::malloc(bytes);
+  if (!p) throw std::bad_alloc();
+  return p;
 }
-template <class N>
-bool dec(void* p) noexcept {
-  return static_cast<N*>(p)->rc.fetch_sub(1, std::memory_order_acq_rel) == 1;
+
+// Nodes hold only bytewise-movable values, so growth may move them.
+void* reallocate(void* old, size_t bytes) {
+  void* p = std::realloc(old, bytes);
+  if (!p) throw std::bad_alloc();
+  return p;
 }
+
+// Drops one reference; true when it was the last. A sole owner skips the
+// atomic read-modify-write: nobody else holds a reference to add one.
+inline bool last_ref(std::atomic<uint32_t>& rc) noexcept {
+  return rc.load(std::memory_order_acquire) == 1 || rc.fetch_sub(1, std::memory_order_acq_rel) == 1;
+}
+
+size_t checked_count(size_t n) {
+  if (n > kMaxCount) throw std::length_error("container too large");
+  return n;
+}
+
+ArrNode* new_arr(size_t cap) {
+  auto* n = static_cast<ArrNode*>(allocate(sizeof(ArrNode) + checked_count(cap) * sizeof(Value)));
+  new (&n->rc) std::atomic<uint32_t>(1);
+  n->cap = static_cast<uint32_t>(cap);
+  return n;
+}
+
+// Index slots for a capacity: none below the threshold, else a power of two
+// keeping the load at two thirds or less.
+size_t slots_for(size_t cap) noexcept {
+  return cap < kIndexFrom ? 0 : std::bit_ceil(cap + cap / 2);
+}
+uint32_t mask_of(const ObjNode* n) noexcept { return static_cast<uint32_t>(slots_for(n->cap) - 1); }
+
+size_t obj_bytes(size_t cap) { return sizeof(ObjNode) + cap * sizeof(Member) + slots_for(cap) * sizeof(uint32_t); }
+
+ObjNode* new_obj(size_t cap) {
+  auto* n = static_cast<ObjNode*>(allocate(obj_bytes(checked_count(cap))));
+  new (&n->rc) std::atomic<uint32_t>(1);
+  n->cap = static_cast<uint32_t>(cap);
+  if (size_t slots = slots_for(cap)) std::memset(n->slots(), 0, slots * sizeof(uint32_t));
+  return n;
+}
+
+// Destroying a deep value recurses once per level; values never nest beyond
+// the parser's limit, so the recursion is bounded.
+void free_arr(ArrNode* n, size_t size) noexcept {
+  Value* v = n->items();
+  for (size_t i = 0; i < size; ++i) v[i].~Value();
+  std::free(n);
+}
+
+void free_obj(ObjNode* n, size_t size) noexcept {
+  Member* m = n->items();
+  for (size_t i = 0; i < size; ++i) {
+    m[i].key.~Value();
+    m[i].value.~Value();
+  }
+  std::free(n);
+}
+
+uint64_t key_hash(std::string_view k) noexcept { return hash_bytes(k, hash_seed()); }
+
+void index_add(ObjNode* n, size_t pos, uint64_t h) noexcept {
+  uint32_t* s = n->slots();
+  const uint32_t mask = mask_of(n);
+  size_t i = h & mask;
+  while (s[i] != 0) i = (i + 1) & mask;
+  s[i] = static_cast<uint32_t>(pos + 1);
+}
+
+void index_rebuild(ObjNode* n, size_t size) noexcept {
+  std::memset(n->slots(), 0, slots_for(n->cap) * sizeof(uint32_t));
+  const Member* m = n->items();
+  for (size_t pos = 0; pos < size; ++pos) index_add(n, pos, key_hash(m[pos].key.str()));
+}
+
+// The slot that refers to member position `pos`.
+size_t index_slot_of(ObjNode* n, size_t pos) noexcept {
+  const uint32_t* s = n->slots();
+  const uint32_t mask = mask_of(n);
+  size_t i = key_hash(n->items()[pos].key.str()) & mask;
+  while (s[i] != pos + 1) i = (i + 1) & mask;
+  return i;
+}
+
+// Frees the slot of member position `pos` by backward-shift deletion, so no
+// tombstones accumulate.
+void index_unlink(ObjNode* n, size_t pos) noexcept {
+  uint32_t* s = n->slots();
+  const Member* m = n->items();
+  const uint32_t mask = mask_of(n);
+  size_t i = index_slot_of(n, pos);
+  size_t j = i;
+  while (true) {
+    j = (j + 1) & mask;
+    if (s[j] == 0) break;
+    size_t home = key_hash(m[s[j] - 1].key.str()) & mask;
+    // Move slot j back into the hole at i when its home is not in (i, j].
+    bool between = (i <= j) ? (home > i && home <= j) : (home > i || home <= j);
+    if (!between) {
+      s[i] = s[j];
+      i = j;
+    }
+  }
+  s[i] = 0;
+}
+
+// The position of `key`, or `size` when missing.
+size_t index_find(ObjNode* n, size_t size, std::string_view key, uint64_t h) noexcept {
+  const uint32_t* s = n->slots();
+  const Member* m = n->items();
+  const uint32_t mask = mask_of(n);
+  size_t i = h & mask;
+  while (true) {
+    uint32_t at = s[i];
+    if (at == 0) return size;
+    if (m[at - 1].key.str() == key) return at - 1;
+    i = (i + 1) & mask;
+  }
+}
+
+// Six bits of a key for the duplicate filter of small objects: from the
+// value's own bytes for a short key, from the text for a long one.
+unsigned key_bits(const Value& k) noexcept {
+  std::string_view s = k.str();
+  uint64_t a = 0, b = s.size();
+  if (s.size() >= 8) {
+    std::memcpy(&a, s.data(), 8);
+    uint64_t t;
+    std::memcpy(&t, s.data() + s.size() - 8, 8);
+    b ^= t * 0x9e3779b97f4a7c15ULL;
+  } else if (!s.empty()) {
+    std::memcpy(&a, s.data(), s.size());
+  }
+  return static_cast<unsigned>(((a ^ b) * 0xd6e8feb86659fd93ULL) >> 58);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- Value
 
 Value::Value(std::string_view s) {
+  std::memset(b_, 0, 16);
   if (s.size() <= kInline) {
-    // Zero padding makes a short string's sixteen bytes its identity, which
-    // key lookups compare in two words.
-    std::memset(b_, 0, 16);
     b_[0] = kSStr;
     b_[1] = static_cast<unsigned char>(s.size());
     // An empty view may carry a null pointer, which memcpy must not see.
     if (!s.empty()) std::memcpy(b_ + 2, s.data(), s.size());
-  } else {
-    b_[0] = kLStr;
-    store<void*>(StrNode::make(s));
+    return;
   }
+  if (s.size() > kMaxText) throw std::length_error("string too long");
+  auto* n = static_cast<StrNode*>(allocate(sizeof(StrNode) + s.size()));
+  new (&n->rc) std::atomic<uint32_t>(1);
+  std::memcpy(n->text(), s.data(), s.size());
+  b_[0] = kLStr;
+  const uint64_t len = s.size();
+  std::memcpy(b_ + 2, &len, 6);
+  store<void*>(n);
 }
 
-Value::Value(Array&& a) {
-  auto* n = new ArrNode;
-  n->items = std::move(a);
-  b_[0] = kArr;
-  store<void*>(n);
+Value::Value(Array&& a) noexcept {
+  std::memcpy(b_, static_cast<const void*>(&a), 16);
+  a.size_ = 0;
+  a.n_ = nullptr;
 }
 Value::Value(const Array& a) : Value(Array(a)) {}
 
-Value::Value(Object&& o) {
-  auto* n = new ObjNode;
-  n->obj = std::move(o);
-  b_[0] = kObj;
-  store<void*>(n);
+Value::Value(Object&& o) noexcept {
+  std::memcpy(b_, static_cast<const void*>(&o), 16);
+  o.size_ = 0;
+  o.n_ = nullptr;
 }
 Value::Value(const Object& o) : Value(Object(o)) {}
 
-Value Value::object() { return Value(Object{}); }
-
-void Value::retain() const noexcept {
-  switch (b_[0]) {
-    case kLStr: inc<StrNode>(node()); break;
-    case kArr: inc<ArrNode>(node()); break;
-    case kObj: inc<ObjNode>(node()); break;
-    default: break;
-  }
-}
-
-// Destroying a deep value recurses once per level; values never nest beyond
-// the parser's limit, so the recursion is bounded.
 void Value::release() noexcept {
   void* p = node();
   switch (b_[0]) {
     case kLStr:
-      if (dec<StrNode>(p)) std::free(p);
+      if (last_ref(static_cast<StrNode*>(p)->rc)) std::free(p);
       break;
     case kArr:
-      if (dec<ArrNode>(p)) delete static_cast<ArrNode*>(p);
+      if (p && last_ref(static_cast<ArrNode*>(p)->rc)) free_arr(static_cast<ArrNode*>(p), count());
       break;
     case kObj:
-      if (dec<ObjNode>(p)) delete static_cast<ObjNode*>(p);
+      if (p && last_ref(static_cast<ObjNode*>(p)->rc)) free_obj(static_cast<ObjNode*>(p), count());
       break;
     default: break;
   }
@@ -160,58 +265,37 @@ bool Value::get_i64(int64_t& out) const noexcept {
 
 std::string_view Value::str() const noexcept {
   if (b_[0] == kSStr) return {reinterpret_cast<const char*>(b_ + 2), b_[1]};
-  if (b_[0] == kLStr) {
-    auto* n = static_cast<const StrNode*>(node());
-    return {n->data, n->len};
-  }
+  if (b_[0] == kLStr) return {static_cast<StrNode*>(node())->text(), static_cast<size_t>(long_len())};
   return {};
 }
 
-const Array& Value::arr() const noexcept {
-  return b_[0] == kArr ? static_cast<const ArrNode*>(node())->items : kEmptyArray;
-}
-const Object& Value::obj() const noexcept {
-  return b_[0] == kObj ? static_cast<const ObjNode*>(node())->obj : kEmptyObject;
-}
+const Array& Value::arr() const noexcept { return b_[0] == kArr ? handle<Array>() : kEmptyArray; }
+const Object& Value::obj() const noexcept { return b_[0] == kObj ? handle<Object>() : kEmptyObject; }
 
 Array& Value::arr_mut() {
   if (b_[0] != kArr) {
-    *this = Value(Array{});
-  } else {
-    auto* n = static_cast<ArrNode*>(node());
-    if (n->rc.load(std::memory_order_acquire) != 1) {
-      auto* c = new ArrNode;
-      c->items = n->items;
-      Value t = from_ptr(kArr, c);
-      swap(t);
-    }
+    *this = array();
+  } else if (auto* n = static_cast<ArrNode*>(node()); n && n->rc.load(std::memory_order_acquire) != 1) {
+    Value t(Array(handle<Array>()));
+    swap(t);
   }
-  return static_cast<ArrNode*>(node())->items;
+  return handle<Array>();
 }
 
 Object& Value::obj_mut() {
   if (b_[0] != kObj) {
-    *this = Value(Object{});
-  } else {
-    auto* n = static_cast<ObjNode*>(node());
-    if (n->rc.load(std::memory_order_acquire) != 1) {
-      auto* c = new ObjNode;
-      c->obj = n->obj;
-      Value t = from_ptr(kObj, c);
-      swap(t);
-    }
+    *this = object();
+  } else if (auto* n = static_cast<ObjNode*>(node()); n && n->rc.load(std::memory_order_acquire) != 1) {
+    Value t(Object(handle<Object>()));
+    swap(t);
   }
-  return static_cast<ObjNode*>(node())->obj;
+  return handle<Object>();
 }
 
-size_t Value::size() const noexcept {
-  if (b_[0] == kArr) return arr().size();
-  if (b_[0] == kObj) return obj().size();
-  return 0;
-}
+size_t Value::size() const noexcept { return b_[0] == kArr || b_[0] == kObj ? count() : 0; }
 
 const Value* Value::find(std::string_view key) const noexcept {
-  return b_[0] == kObj ? obj().find(key) : nullptr;
+  return b_[0] == kObj ? handle<Object>().find(key) : nullptr;
 }
 
 const Value& Value::operator[](std::string_view key) const noexcept {
@@ -221,7 +305,7 @@ const Value& Value::operator[](std::string_view key) const noexcept {
 
 const Value& Value::operator[](size_t i) const noexcept {
   if (b_[0] == kArr) {
-    const Array& a = arr();
+    const Array& a = handle<Array>();
     if (i < a.size()) return a[i];
   }
   return kNullValue;
@@ -298,22 +382,377 @@ bool operator==(const Value& a, const Value& b) noexcept {
     case Value::kSStr:
     case Value::kLStr: return a.str() == b.str();
     case Value::kArr: {
-      if (a.node() == b.node()) return true;
       const Array& x = a.arr();
       const Array& y = b.arr();
       if (x.size() != y.size()) return false;
+      if (a.node() == b.node()) return true;
       for (size_t i = 0; i < x.size(); ++i)
         if (!(x[i] == y[i])) return false;
       return true;
     }
     default:
-      if (a.node() == b.node()) return true;
+      if (a.count() == b.count() && a.node() == b.node()) return true;
       return a.obj() == b.obj();
   }
 }
 
 std::string Value::dump() const { return json::dump(*this); }
 void Value::dump_to(std::string& out) const { json::dump_to(*this, out); }
+
+// ---------------------------------------------------------------- Array
+
+Array::Array(std::initializer_list<Value> init) {
+  reserve(init.size());
+  for (const Value& v : init) append(Value(v));
+}
+
+Array::Array(size_t n, const Value& v) {
+  reserve(n);
+  for (size_t i = 0; i < n; ++i) append(Value(v));
+}
+
+Array::Array(const Array& o) {
+  if (o.empty()) return;
+  n_ = new_arr(o.size_);
+  std::memcpy(static_cast<void*>(n_->items()), o.data(), o.size_ * sizeof(Value));
+  size_ = o.size_;
+  for (const Value& v : *this) v.retain();
+}
+
+Array& Array::operator=(const Array& o) {
+  if (this != &o) {
+    Array t(o);
+    swap(t);
+  }
+  return *this;
+}
+
+Array& Array::operator=(Array&& o) noexcept {
+  if (this != &o) {
+    Array t(std::move(o));
+    swap(t);
+  }
+  return *this;
+}
+
+Array::~Array() {
+  if (n_ && last_ref(n_->rc)) free_arr(n_, size_);
+}
+
+Array Array::relocated(Value* src, size_t n) {
+  Array a;
+  if (n == 0) return a;
+  a.n_ = new_arr(n);
+  std::memcpy(static_cast<void*>(a.n_->items()), src, n * sizeof(Value));
+  a.size_ = static_cast<uint32_t>(n);
+  return a;
+}
+
+// Moves to a node of `cap` elements. A node some copy still shares (written
+// through a handle taken before the copy) is left to it intact.
+void Array::reshape(size_t cap) {
+  if (n_ && n_->rc.load(std::memory_order_acquire) == 1) {
+    n_ = static_cast<ArrNode*>(reallocate(n_, sizeof(ArrNode) + checked_count(cap) * sizeof(Value)));
+    n_->cap = static_cast<uint32_t>(cap);
+    return;
+  }
+  ArrNode* n = new_arr(cap);
+  if (n_) {
+    std::memcpy(static_cast<void*>(n->items()), n_->items(), size_ * sizeof(Value));
+    for (size_t i = 0; i < size_; ++i) n->items()[i].retain();
+    if (last_ref(n_->rc)) free_arr(n_, size_);
+  }
+  n_ = n;
+}
+
+void Array::grow(size_t want) { reshape(std::max<size_t>({want, capacity() * 2, 4})); }
+
+void Array::reserve(size_t n) {
+  if (n > capacity()) reshape(n);
+}
+
+Value& Array::append(Value&& v) {
+  if (size_ == capacity()) grow(size_ + size_t{1});
+  Value* slot = n_->items() + size_;
+  std::memcpy(static_cast<void*>(slot), &v, sizeof(Value));
+  v.clear_bits(Value::kNull);
+  ++size_;
+  return *slot;
+}
+
+void Array::pop_back() noexcept {
+  n_->items()[size_ - 1].~Value();
+  --size_;
+}
+
+void Array::clear() noexcept {
+  Array t(std::move(*this));
+}
+
+void Array::resize(size_t n) {
+  while (size() > n) pop_back();
+  reserve(n);
+  while (size() < n) append(Value());
+}
+
+Value* Array::insert(const Value* pos, Value v) {
+  const size_t at = static_cast<size_t>(pos - begin());
+  if (size_ == capacity()) grow(size_ + size_t{1});
+  Value* items = n_->items();
+  std::memmove(static_cast<void*>(items + at + 1), items + at, (size_ - at) * sizeof(Value));
+  std::memcpy(static_cast<void*>(items + at), &v, sizeof(Value));
+  v.clear_bits(Value::kNull);
+  ++size_;
+  return items + at;
+}
+
+void Array::splice(size_t at, Array& items) {
+  const size_t k = items.size();
+  if (k == 0) return;
+  if (size_ + k > capacity()) reshape(std::max(size_ + k, capacity() * 2));
+  Value* v = n_->items();
+  std::memmove(static_cast<void*>(v + at + k), v + at, (size_ - at) * sizeof(Value));
+  std::memcpy(static_cast<void*>(v + at), items.data(), k * sizeof(Value));
+  size_ += static_cast<uint32_t>(k);
+  items.size_ = 0;  // taken over bytewise
+}
+
+Value* Array::erase(const Value* first, const Value* last) noexcept {
+  const size_t at = static_cast<size_t>(first - begin());
+  const size_t k = static_cast<size_t>(last - first);
+  if (k == 0) return begin() + at;
+  Value* v = n_->items();
+  for (size_t i = at; i < at + k; ++i) v[i].~Value();
+  std::memmove(static_cast<void*>(v + at), v + at + k, (size_ - at - k) * sizeof(Value));
+  size_ -= static_cast<uint32_t>(k);
+  return v + at;
+}
+
+// ---------------------------------------------------------------- Object
+
+Object::Object(std::initializer_list<std::pair<std::string_view, Value>> init) {
+  reserve(init.size());
+  for (const auto& [k, v] : init) insert_or_assign(k, v);
+}
+
+// The copy keeps the capacity, so members and index copy bytewise (the
+// count, which other threads may be changing, is not read).
+Object::Object(const Object& o) {
+  if (o.empty()) return;
+  n_ = new_obj(o.n_->cap);
+  std::memcpy(static_cast<void*>(n_->items()), o.n_->items(), obj_bytes(o.n_->cap) - sizeof(ObjNode));
+  size_ = o.size_;
+  for (const Member& m : *this) {
+    m.key.retain();
+    m.value.retain();
+  }
+}
+
+Object& Object::operator=(const Object& o) {
+  if (this != &o) {
+    Object t(o);
+    swap(t);
+  }
+  return *this;
+}
+
+Object& Object::operator=(Object&& o) noexcept {
+  if (this != &o) {
+    Object t(std::move(o));
+    swap(t);
+  }
+  return *this;
+}
+
+Object::~Object() {
+  if (n_ && last_ref(n_->rc)) free_obj(n_, size_);
+}
+
+void Object::clear() noexcept {
+  Object t(std::move(*this));
+}
+
+Object Object::relocated(Member* src, size_t n) {
+  Object o;
+  if (n == 0) return o;
+  ObjNode* node = o.n_ = new_obj(n);
+  const bool indexed = slots_for(n) != 0;
+  Member* dst = node->items();
+  size_t out = 0;
+  // Repeated keys are rare: small objects pass each key through a 64-bit
+  // filter and only look back on a hit; large ones find repeats in the index
+  // they need anyway.
+  uint64_t seen = 0;
+  for (size_t i = 0; i < n; ++i) {
+    Member& m = src[i];
+    size_t at = out;
+    if (indexed) {
+      const uint64_t h = key_hash(m.key.str());
+      at = index_find(node, out, m.key.str(), h);
+      if (at == out) index_add(node, out, h);
+    } else {
+      const uint64_t bit = uint64_t{1} << key_bits(m.key);
+      if (seen & bit) {
+        for (at = 0; at < out && !(dst[at].key == m.key); ++at) {
+        }
+      }
+      seen |= bit;
+    }
+    if (at < out) {
+      dst[at].value = std::move(m.value);
+      m.key.~Value();
+      m.value.~Value();
+      continue;
+    }
+    std::memcpy(static_cast<void*>(dst + out), &m, sizeof(Member));
+    ++out;
+  }
+  o.size_ = static_cast<uint32_t>(out);
+  return o;
+}
+
+// Moves to a node of `cap` members, rebuilding the index. A node some copy
+// still shares (written through a handle taken before the copy) is left to
+// it intact.
+void Object::reshape(size_t cap) {
+  if (n_ && n_->rc.load(std::memory_order_acquire) == 1) {
+    n_ = static_cast<ObjNode*>(reallocate(n_, obj_bytes(checked_count(cap))));
+    n_->cap = static_cast<uint32_t>(cap);
+  } else {
+    ObjNode* n = new_obj(cap);
+    if (n_) {
+      std::memcpy(static_cast<void*>(n->items()), n_->items(), size_ * sizeof(Member));
+      for (size_t i = 0; i < size_; ++i) {
+        n->items()[i].key.retain();
+        n->items()[i].value.retain();
+      }
+      if (last_ref(n_->rc)) free_obj(n_, size_);
+    }
+    n_ = n;
+  }
+  if (slots_for(cap)) index_rebuild(n_, size_);
+}
+
+void Object::grow(size_t want) { reshape(std::max({want, size_t{n_ ? n_->cap : 0} * 2, size_t{4}})); }
+
+void Object::reserve(size_t n) {
+  if (n > (n_ ? n_->cap : 0)) reshape(n);
+}
+
+size_t Object::index_of(std::string_view key) const noexcept {
+  if (!n_) return 0;
+  if (slots_for(n_->cap)) return index_find(n_, size_, key, key_hash(key));
+  const Member* m = n_->items();
+  const size_t n = size_;
+  if (key.size() <= Value::kInline) {
+    const Value probe(key);
+    for (size_t i = 0; i < n; ++i)
+      if (m[i].key.same(probe)) return i;
+    return n;
+  }
+  for (size_t i = 0; i < n; ++i)
+    if (m[i].key.str() == key) return i;
+  return n;
+}
+
+const Value* Object::find(std::string_view key) const noexcept {
+  size_t i = index_of(key);
+  return i < size_ ? &n_->items()[i].value : nullptr;
+}
+
+Value* Object::find(std::string_view key) noexcept {
+  size_t i = index_of(key);
+  return i < size_ ? &n_->items()[i].value : nullptr;
+}
+
+Value& Object::push_unique(Value key, Value v) {
+  const size_t pos = size_;
+  if (!n_ || pos == n_->cap) grow(pos + 1);
+  Member* m = n_->items() + pos;
+  std::memcpy(static_cast<void*>(&m->key), &key, sizeof(Value));
+  std::memcpy(static_cast<void*>(&m->value), &v, sizeof(Value));
+  key.clear_bits(Value::kNull);
+  v.clear_bits(Value::kNull);
+  size_ = static_cast<uint32_t>(pos + 1);
+  if (slots_for(n_->cap)) index_add(n_, pos, key_hash(m->key.str()));
+  return m->value;
+}
+
+Value& Object::insert_or_assign(std::string_view key, Value v) {
+  size_t i = index_of(key);
+  if (i < size_) return n_->items()[i].value = std::move(v);
+  return push_unique(Value(key), std::move(v));
+}
+
+Value& Object::put(Value key, Value v) {
+  size_t i = index_of(key.str());
+  if (i < size_) return n_->items()[i].value = std::move(v);
+  return push_unique(std::move(key), std::move(v));
+}
+
+Value& Object::operator[](std::string_view key) {
+  size_t i = index_of(key);
+  if (i < size_) return n_->items()[i].value;
+  return push_unique(Value(key), Value());
+}
+
+void Object::remove_at(size_t i, Value* out) {
+  Member* m = n_->items();
+  const size_t last = size_ - 1;
+  if (slots_for(n_->cap)) {
+    index_unlink(n_, i);
+    if (i != last) n_->slots()[index_slot_of(n_, last)] = static_cast<uint32_t>(i + 1);
+  }
+  if (out) *out = std::move(m[i].value);
+  m[i].key.~Value();
+  m[i].value.~Value();
+  if (i != last) std::memcpy(static_cast<void*>(m + i), m + last, sizeof(Member));
+  size_ = static_cast<uint32_t>(last);
+}
+
+bool Object::take(std::string_view key, Value& out) {
+  size_t i = index_of(key);
+  if (i >= size_) return false;
+  remove_at(i, &out);
+  return true;
+}
+
+bool Object::erase(std::string_view key) {
+  size_t i = index_of(key);
+  if (i >= size_) return false;
+  remove_at(i, nullptr);
+  return true;
+}
+
+bool Object::erase_ordered(std::string_view key) {
+  size_t i = index_of(key);
+  if (i >= size_) return false;
+  Member* m = n_->items();
+  if (size_t slots = slots_for(n_->cap)) {
+    index_unlink(n_, i);
+    // Members after i move down one place.
+    uint32_t* s = n_->slots();
+    for (size_t j = 0; j < slots; ++j)
+      if (s[j] > i + 1) --s[j];
+  }
+  m[i].key.~Value();
+  m[i].value.~Value();
+  std::memmove(static_cast<void*>(m + i), m + i + 1, (size_ - i - 1) * sizeof(Member));
+  --size_;
+  return true;
+}
+
+bool operator==(const Object& a, const Object& b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const Member& m = a.at(i);
+    // Same position first: equal objects are usually in the same order.
+    const Member& n = b.at(i);
+    const Value* other = n.key.str() == m.key.str() ? &n.value : b.find(m.key.str());
+    if (!other || !(m.value == *other)) return false;
+  }
+  return true;
+}
 
 // ---------------------------------------------------------------- hashing
 
@@ -352,232 +791,6 @@ uint64_t hash_bytes(std::string_view s, uint64_t seed) noexcept {
   uint64_t w = 0;
   for (size_t i = 0; i < n; ++i) w |= static_cast<uint64_t>(p[i]) << (8 * i);
   return mix(h ^ w, 0x8ebc6af09c88c6e3ULL) ^ h;
-}
-
-// ---------------------------------------------------------------- Object
-
-namespace {
-// Below this many members a linear scan beats hashing.
-constexpr size_t kIndexFrom = 24;
-}
-
-Object::Object(std::initializer_list<std::pair<std::string_view, Value>> init) {
-  members_.reserve(init.size());
-  for (const auto& [k, v] : init) insert_or_assign(k, v);
-}
-
-Object::Object(const Object& o) : members_(o.members_) {
-  if (o.slots_) {
-    slots_ = new uint32_t[size_t{o.mask_} + 1];
-    std::memcpy(slots_, o.slots_, (size_t{o.mask_} + 1) * sizeof(uint32_t));
-    mask_ = o.mask_;
-  }
-}
-
-Object::Object(Object&& o) noexcept : members_(std::move(o.members_)), slots_(o.slots_), mask_(o.mask_) {
-  o.slots_ = nullptr;
-  o.mask_ = 0;
-  o.members_.clear();
-}
-
-Object& Object::operator=(const Object& o) {
-  if (this != &o) {
-    Object t(o);
-    *this = std::move(t);
-  }
-  return *this;
-}
-
-Object& Object::operator=(Object&& o) noexcept {
-  if (this != &o) {
-    delete[] slots_;
-    members_ = std::move(o.members_);
-    slots_ = o.slots_;
-    mask_ = o.mask_;
-    o.slots_ = nullptr;
-    o.mask_ = 0;
-    o.members_.clear();
-  }
-  return *this;
-}
-
-Object::~Object() { delete[] slots_; }
-
-void Object::clear() {
-  members_.clear();
-  delete[] slots_;
-  slots_ = nullptr;
-  mask_ = 0;
-}
-
-size_t Object::index_find(std::string_view key, uint64_t h) const noexcept {
-  size_t i = h & mask_;
-  while (true) {
-    uint32_t s = slots_[i];
-    if (s == 0) return members_.size();
-    if (members_[s - 1].key.str() == key) return s - 1;
-    i = (i + 1) & mask_;
-  }
-}
-
-size_t Object::index_of(std::string_view key) const noexcept {
-  if (slots_) return index_find(key, hash_bytes(key, hash_seed()));
-  if (key.size() <= Value::kInline) {
-    const Value probe(key);
-    for (size_t i = 0; i < members_.size(); ++i)
-      if (members_[i].key.same(probe)) return i;
-    return members_.size();
-  }
-  for (size_t i = 0; i < members_.size(); ++i)
-    if (members_[i].key.str() == key) return i;
-  return members_.size();
-}
-
-const Value* Object::find(std::string_view key) const noexcept {
-  size_t i = index_of(key);
-  return i < members_.size() ? &members_[i].value : nullptr;
-}
-
-Value* Object::find(std::string_view key) noexcept {
-  size_t i = index_of(key);
-  return i < members_.size() ? &members_[i].value : nullptr;
-}
-
-void Object::reserve(size_t n) {
-  members_.reserve(n);
-  if (n >= kIndexFrom && (!slots_ || n * 2 > size_t{mask_} + 1)) index_rebuild(n);
-}
-
-void Object::index_rebuild(size_t room) {
-  delete[] slots_;
-  slots_ = nullptr;
-  mask_ = 0;
-  size_t want = std::max(room, members_.size());
-  if (want < kIndexFrom) return;
-  size_t cap = 32;
-  while (cap < want * 2) cap <<= 1;
-  slots_ = new uint32_t[cap]();
-  mask_ = static_cast<uint32_t>(cap - 1);
-  const uint64_t seed = hash_seed();
-  for (size_t pos = 0; pos < members_.size(); ++pos) {
-    size_t i = hash_bytes(members_[pos].key.str(), seed) & mask_;
-    while (slots_[i] != 0) i = (i + 1) & mask_;
-    slots_[i] = static_cast<uint32_t>(pos + 1);
-  }
-}
-
-// Called after members_[pos] was appended.
-void Object::index_insert(size_t pos) {
-  if (!slots_) {
-    if (members_.size() >= kIndexFrom) index_rebuild();
-    return;
-  }
-  if (members_.size() * 2 > size_t{mask_} + 1) {
-    index_rebuild();
-    return;
-  }
-  size_t i = hash_bytes(members_[pos].key.str(), hash_seed()) & mask_;
-  while (slots_[i] != 0) i = (i + 1) & mask_;
-  slots_[i] = static_cast<uint32_t>(pos + 1);
-}
-
-// Removes the slot that refers to position `pos` (backward-shift deletion,
-// so no tombstones accumulate).
-void Object::index_remove(size_t pos) {
-  const uint64_t seed = hash_seed();
-  size_t i = hash_bytes(members_[pos].key.str(), seed) & mask_;
-  while (slots_[i] != pos + 1) i = (i + 1) & mask_;
-  size_t j = i;
-  while (true) {
-    j = (j + 1) & mask_;
-    if (slots_[j] == 0) break;
-    size_t home = hash_bytes(members_[slots_[j] - 1].key.str(), seed) & mask_;
-    // Move slot j back into the hole at i when its home is not in (i, j].
-    bool between = (i <= j) ? (home > i && home <= j) : (home > i || home <= j);
-    if (!between) {
-      slots_[i] = slots_[j];
-      i = j;
-    }
-  }
-  slots_[i] = 0;
-}
-
-Value& Object::push_unique(Value key, Value v) {
-  members_.push_back(Member{std::move(key), std::move(v)});
-  index_insert(members_.size() - 1);
-  return members_.back().value;
-}
-
-Value& Object::insert_or_assign(std::string_view key, Value v) {
-  size_t i = index_of(key);
-  if (i < members_.size()) {
-    members_[i].value = std::move(v);
-    return members_[i].value;
-  }
-  return push_unique(Value(key), std::move(v));
-}
-
-Value& Object::put(Value key, Value v) {
-  size_t i = index_of(key.str());
-  if (i < members_.size()) {
-    members_[i].value = std::move(v);
-    return members_[i].value;
-  }
-  return push_unique(std::move(key), std::move(v));
-}
-
-Value& Object::operator[](std::string_view key) {
-  size_t i = index_of(key);
-  if (i < members_.size()) return members_[i].value;
-  return push_unique(Value(key), Value());
-}
-
-bool Object::take(std::string_view key, Value& out) {
-  size_t i = index_of(key);
-  if (i >= members_.size()) return false;
-  out = std::move(members_[i].value);
-  size_t last = members_.size() - 1;
-  if (slots_) {
-    index_remove(i);
-    if (i != last) {
-      index_remove(last);
-    }
-  }
-  if (i != last) members_[i] = std::move(members_[last]);
-  members_.pop_back();
-  if (slots_ && i != last) {
-    // Re-register the moved member at its new position.
-    const uint64_t seed = hash_seed();
-    size_t s = hash_bytes(members_[i].key.str(), seed) & mask_;
-    while (slots_[s] != 0) s = (s + 1) & mask_;
-    slots_[s] = static_cast<uint32_t>(i + 1);
-  }
-  return true;
-}
-
-bool Object::erase(std::string_view key) {
-  Value dummy;
-  return take(key, dummy);
-}
-
-bool Object::erase_ordered(std::string_view key) {
-  size_t i = index_of(key);
-  if (i >= members_.size()) return false;
-  members_.erase(members_.begin() + static_cast<ptrdiff_t>(i));
-  if (slots_) index_rebuild();
-  return true;
-}
-
-bool operator==(const Object& a, const Object& b) noexcept {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const Member& m = a.members_[i];
-    // Same position first: equal objects are usually in the same order.
-    const Member& n = b.members_[i];
-    const Value* other = n.key.str() == m.key.str() ? &n.value : b.find(m.key.str());
-    if (!other || !(m.value == *other)) return false;
-  }
-  return true;
 }
 
 // ---------------------------------------------------------------- UTF-8

@@ -11,11 +11,16 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <cstddef>
 #include <initializer_list>
+#include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
+
+#include "error.hpp"
 
 namespace zefa::json {
 
@@ -26,20 +31,40 @@ inline constexpr int kMaxDepth = 128;
 enum class Type : uint8_t { Null, Bool, Number, String, Array, Object };
 
 class Value;
+class Array;
 class Object;
-using Array = std::vector<Value>;
+struct Member;
 
 namespace detail {
-struct StrNode;
-struct ArrNode;
-struct ObjNode;
+// Every node starts with its reference count. A container's size lives in
+// the value that holds it: a shared node never changes, and a node is only
+// written through its single holder. Sizes are 32-bit: a container of four
+// billion members needs more memory than any input can bring.
+struct StrNode {
+  std::atomic<uint32_t> rc;
+  char* text() noexcept { return reinterpret_cast<char*>(this + 1); }
+};
+struct ArrNode {
+  std::atomic<uint32_t> rc;
+  uint32_t cap;
+  Value* items() noexcept { return reinterpret_cast<Value*>(this + 1); }
+};
+// Members, then (from a capacity of a few members on) the index: a power of
+// two of slots, open addressing with linear probing over member positions
+// + 1, 0 marking a free slot.
+struct ObjNode {
+  std::atomic<uint32_t> rc;
+  uint32_t cap;
+  Member* items() noexcept { return reinterpret_cast<Member*>(this + 1); }
+  uint32_t* slots() noexcept;
+};
 }  // namespace detail
 
 class Value {
  public:
-  Value() noexcept { b_[0] = kNull; }
-  Value(std::nullptr_t) noexcept { b_[0] = kNull; }
-  Value(bool v) noexcept { b_[0] = v ? kTrue : kFalse; }
+  Value() noexcept { clear_bits(kNull); }
+  Value(std::nullptr_t) noexcept { clear_bits(kNull); }
+  Value(bool v) noexcept { clear_bits(v ? kTrue : kFalse); }
   Value(int v) noexcept { set_int(v); }
   Value(long v) noexcept { set_int(v); }
   Value(long long v) noexcept { set_int(v); }
@@ -47,15 +72,16 @@ class Value {
   Value(unsigned long v) noexcept { set_u64(v); }
   Value(unsigned long long v) noexcept { set_u64(v); }
   Value(double v) noexcept {
-    b_[0] = kF64;
-    std::memcpy(b_ + 8, &v, 8);
+    clear_bits(kF64);
+    store(v);
   }
   Value(std::string_view s);
   Value(const char* s) : Value(std::string_view(s)) {}
   Value(const std::string& s) : Value(std::string_view(s)) {}
-  Value(Array&& a);
+  // Taking a container over costs nothing; an empty one allocates nothing.
+  Value(Array&& a) noexcept;
   Value(const Array& a);
-  Value(Object&& o);
+  Value(Object&& o) noexcept;
   Value(const Object& o);
 
   Value(const Value& o) noexcept {
@@ -64,7 +90,7 @@ class Value {
   }
   Value(Value&& o) noexcept {
     std::memcpy(b_, o.b_, 16);
-    o.b_[0] = kNull;
+    o.clear_bits(kNull);
   }
   Value& operator=(const Value& o) noexcept {
     if (this != &o) {
@@ -90,8 +116,17 @@ class Value {
     std::memcpy(o.b_, t, 16);
   }
 
-  static Value array() { return Value(Array{}); }
-  static Value object();
+  // Empty containers: no allocation.
+  static Value array() noexcept {
+    Value v;
+    v.b_[0] = kArr;
+    return v;
+  }
+  static Value object() noexcept {
+    Value v;
+    v.b_[0] = kObj;
+    return v;
+  }
 
   Type type() const noexcept;
   bool is_null() const noexcept { return b_[0] == kNull; }
@@ -151,9 +186,10 @@ class Value {
   void dump_to(std::string& out) const;
 
  private:
+  friend class Array;
   friend class Object;
-  friend struct detail::ArrNode;
-  friend struct detail::ObjNode;
+  friend class Parser;
+  friend class Writer;
   enum : unsigned char {
     kNull,
     kFalse,
@@ -162,12 +198,16 @@ class Value {
     kI64,
     kF64,
     kSStr,
-    // heap-backed kinds from here on
+    // heap-backed kinds from here on (containers only when not empty)
     kLStr,
     kArr,
     kObj,
   };
-  static constexpr size_t kInline = 14;  // bytes 2..15 hold a short string
+  // Bytes 2..15 hold a short string, zero padded, so that its sixteen bytes
+  // are its identity; a long string keeps its length in bytes 2..7. An array
+  // or object is its handle (class Array / Object): tag, size in bytes 4..7,
+  // node in bytes 8..15 (none while empty).
+  static constexpr size_t kInline = 14;
 
   template <class T>
   T load() const noexcept {
@@ -179,29 +219,143 @@ class Value {
   void store(T v) noexcept {
     std::memcpy(b_ + 8, &v, sizeof v);
   }
+  void clear_bits(unsigned char tag) noexcept {
+    std::memset(b_, 0, 16);
+    b_[0] = tag;
+  }
   void set_int(long long v) noexcept {
     if (v >= 0) {
       set_u64(static_cast<uint64_t>(v));
     } else {
-      b_[0] = kI64;
+      clear_bits(kI64);
       store<int64_t>(v);
     }
   }
   void set_u64(uint64_t v) noexcept {
-    b_[0] = kU64;
+    clear_bits(kU64);
     store<uint64_t>(v);
+  }
+  uint64_t long_len() const noexcept {
+    uint64_t n = 0;
+    std::memcpy(&n, b_ + 2, 6);
+    return n;
   }
   void* node() const noexcept { return load<void*>(); }
   void retain() const noexcept;
   void release() noexcept;
-  static Value from_ptr(unsigned char tag, void* p) noexcept {
-    Value v;
-    v.b_[0] = tag;
-    v.store<void*>(p);
-    return v;
+  // The container handle an array or object value is.
+  template <class H>
+  H& handle() noexcept {
+    return *std::launder(reinterpret_cast<H*>(b_));
+  }
+  template <class H>
+  const H& handle() const noexcept {
+    return *std::launder(reinterpret_cast<const H*>(b_));
+  }
+  uint32_t count() const noexcept {
+    uint32_t n;
+    std::memcpy(&n, b_ + 4, 4);
+    return n;
   }
 
   alignas(8) unsigned char b_[16];
+};
+
+// An array: a vector of values whose elements and bookkeeping share one
+// allocation (none while empty). A value holding an array holds this
+// allocation itself, so handing an array to a value costs nothing.
+class Array {
+ public:
+  using value_type = Value;
+  using size_type = size_t;
+  using difference_type = ptrdiff_t;
+  using reference = Value&;
+  using const_reference = const Value&;
+  using pointer = Value*;
+  using const_pointer = const Value*;
+  using iterator = Value*;
+  using const_iterator = const Value*;
+
+  Array() noexcept = default;
+  Array(std::initializer_list<Value> init);
+  Array(size_t n, const Value& v);
+  template <class It, class = std::enable_if_t<!std::is_integral_v<It>>>
+  Array(It first, It last) {
+    for (; first != last; ++first) emplace_back(*first);
+  }
+  Array(const Array& o);
+  Array(Array&& o) noexcept : size_(o.size_), n_(o.n_) {
+    o.size_ = 0;
+    o.n_ = nullptr;
+  }
+  Array& operator=(const Array& o);
+  Array& operator=(Array&& o) noexcept;
+  ~Array();
+  void swap(Array& o) noexcept {
+    std::swap(size_, o.size_);
+    std::swap(n_, o.n_);
+  }
+
+  size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size() == 0; }
+  size_t capacity() const noexcept;
+  Value* data() noexcept;
+  const Value* data() const noexcept;
+  Value* begin() noexcept { return data(); }
+  Value* end() noexcept { return data() + size(); }
+  const Value* begin() const noexcept { return data(); }
+  const Value* end() const noexcept { return data() + size(); }
+  const Value* cbegin() const noexcept { return begin(); }
+  const Value* cend() const noexcept { return end(); }
+  Value& operator[](size_t i) noexcept { return data()[i]; }
+  const Value& operator[](size_t i) const noexcept { return data()[i]; }
+  Value& front() noexcept { return data()[0]; }
+  const Value& front() const noexcept { return data()[0]; }
+  Value& back() noexcept { return data()[size() - 1]; }
+  const Value& back() const noexcept { return data()[size() - 1]; }
+
+  void reserve(size_t n);
+  void push_back(const Value& v) { emplace_back(v); }
+  void push_back(Value&& v) { emplace_back(std::move(v)); }
+  template <class... A>
+  Value& emplace_back(A&&... a) {
+    Value v(std::forward<A>(a)...);
+    return append(std::move(v));
+  }
+  void pop_back() noexcept;
+  void clear() noexcept;
+  void resize(size_t n);
+  Value* insert(const Value* pos, Value v);
+  template <class It>
+  Value* insert(const Value* pos, It first, It last) {
+    const size_t at = static_cast<size_t>(pos - begin());
+    Array tail(first, last);
+    splice(at, tail);
+    return begin() + at;
+  }
+  Value* erase(const Value* pos) noexcept { return erase(pos, pos + 1); }
+  Value* erase(const Value* first, const Value* last) noexcept;
+  template <class It>
+  void assign(It first, It last) {
+    Array t(first, last);
+    swap(t);
+  }
+
+ private:
+  friend class Value;
+  friend class Parser;
+  // An array of exactly `n` values taken over bytewise from `src`.
+  static Array relocated(Value* src, size_t n);
+  Value& append(Value&& v);
+  void grow(size_t want);
+  void reshape(size_t cap);
+  void splice(size_t at, Array& items);
+
+  // The same layout as a value holding the array.
+  unsigned char tag_ = Value::kArr;
+  unsigned char unused_[3] = {};
+  uint32_t size_ = 0;
+  detail::ArrNode* n_ = nullptr;
 };
 
 struct Member {
@@ -210,25 +364,29 @@ struct Member {
   std::string_view name() const noexcept { return key.str(); }
 };
 
-// An object: members in insertion order, with a hash index once it grows
-// beyond a few members so lookups never scan large objects.
+// An object: members in insertion order, in one allocation (none while
+// empty). Beyond a few members the same allocation carries a hash index, so
+// lookups never scan large objects.
 class Object {
  public:
-  Object() = default;
+  Object() noexcept = default;
   Object(std::initializer_list<std::pair<std::string_view, Value>> init);
   Object(const Object& o);
-  Object(Object&& o) noexcept;
+  Object(Object&& o) noexcept : size_(o.size_), n_(o.n_) {
+    o.size_ = 0;
+    o.n_ = nullptr;
+  }
   Object& operator=(const Object& o);
   Object& operator=(Object&& o) noexcept;
   ~Object();
 
-  size_t size() const noexcept { return members_.size(); }
-  bool empty() const noexcept { return members_.empty(); }
-  auto begin() const noexcept { return members_.cbegin(); }
-  auto end() const noexcept { return members_.cend(); }
-  const Member& at(size_t i) const noexcept { return members_[i]; }
+  size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  const Member* begin() const noexcept;
+  const Member* end() const noexcept { return begin() + size(); }
+  const Member& at(size_t i) const noexcept { return begin()[i]; }
   // Mutable member values by position (keys stay fixed).
-  Value& value_at(size_t i) noexcept { return members_[i].value; }
+  Value& value_at(size_t i) noexcept { return members()[i].value; }
 
   const Value* find(std::string_view key) const noexcept;
   Value* find(std::string_view key) noexcept;
@@ -252,7 +410,7 @@ class Object {
   bool erase_ordered(std::string_view key);
   // Removes the member (last member moves into its place) and returns its value.
   bool take(std::string_view key, Value& out);
-  void clear();
+  void clear() noexcept;
   // Room for n members (and their index) without regrowth.
   void reserve(size_t n);
 
@@ -260,16 +418,46 @@ class Object {
 
  private:
   friend class Value;
-  void index_insert(size_t pos);
-  void index_remove(size_t pos);
-  void index_rebuild(size_t room = 0);
-  size_t index_find(std::string_view key, uint64_t h) const noexcept;
+  friend class Parser;
+  // An object of the `n` members taken over bytewise from `src`; a repeated
+  // key keeps the last value at the first key's position.
+  static Object relocated(Member* src, size_t n);
+  Member* members() noexcept;
+  void grow(size_t want);
+  void reshape(size_t cap);
+  void remove_at(size_t i, Value* out);
+  void swap(Object& o) noexcept {
+    std::swap(size_, o.size_);
+    std::swap(n_, o.n_);
+  }
 
-  std::vector<Member> members_;
-  // Open addressing (linear probing) over member positions + 1; 0 is empty.
-  uint32_t* slots_ = nullptr;
-  uint32_t mask_ = 0;
+  // The same layout as a value holding the object.
+  unsigned char tag_ = Value::kObj;
+  unsigned char unused_[3] = {};
+  uint32_t size_ = 0;
+  detail::ObjNode* n_ = nullptr;
 };
+
+inline void Value::retain() const noexcept {
+  if (b_[0] < kLStr) return;
+  void* p = node();
+  switch (b_[0]) {
+    case kLStr: static_cast<detail::StrNode*>(p)->rc.fetch_add(1, std::memory_order_relaxed); break;
+    case kArr:
+      if (p) static_cast<detail::ArrNode*>(p)->rc.fetch_add(1, std::memory_order_relaxed);
+      break;
+    default:
+      if (p) static_cast<detail::ObjNode*>(p)->rc.fetch_add(1, std::memory_order_relaxed);
+  }
+}
+
+inline uint32_t* detail::ObjNode::slots() noexcept { return reinterpret_cast<uint32_t*>(items() + cap); }
+
+inline size_t Array::capacity() const noexcept { return n_ ? n_->cap : 0; }
+inline Value* Array::data() noexcept { return n_ ? n_->items() : nullptr; }
+inline const Value* Array::data() const noexcept { return n_ ? n_->items() : nullptr; }
+inline const Member* Object::begin() const noexcept { return n_ ? n_->items() : nullptr; }
+inline Member* Object::members() noexcept { return n_ ? n_->items() : nullptr; }
 
 // An ordered map for the system's own records: find, insert-or-assign that
 // keeps a key's position, order-keeping erase, ordered iteration.
@@ -339,11 +527,10 @@ struct ParseError {
   std::string to_string() const;
 };
 
-// Strict RFC 8259 parsing of UTF-8 text. Returns false with `err` filled on
-// failure. The text must be valid UTF-8 (the entry points check it).
-// `max_depth` below the default serves texts whose value will be embedded
-// inside other documents.
-bool parse(std::string_view text, Value& out, ParseError& err, int max_depth = kMaxDepth);
+// Strict RFC 8259 parsing of UTF-8 text. The text must be valid UTF-8 (the
+// entry points check it). `max_depth` below the default serves texts whose
+// value will be embedded inside other documents.
+Result<Value, ParseError> parse(std::string_view text, int max_depth = kMaxDepth);
 
 // Compact JSON text.
 std::string dump(const Value& v);

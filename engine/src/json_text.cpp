@@ -1,8 +1,10 @@
 // JSON text: the strict parser and the compact writer.
-#include <array>
-#include <charconv>
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "json.hpp"
@@ -10,6 +12,17 @@
 namespace zefa::json {
 
 namespace {
+
+constexpr uint64_t kOnes = 0x0101010101010101ULL;
+
+// The high bit of each byte of `w` that is a quote, a backslash or a control
+// character; exact for the lowest such byte (borrows only reach upwards),
+// which is the first in text order.
+inline uint64_t string_stops(uint64_t w) noexcept {
+  const uint64_t q = w ^ (kOnes * '"');
+  const uint64_t b = w ^ (kOnes * '\\');
+  return (((q - kOnes) & ~q) | ((b - kOnes) & ~b) | (w - kOnes * 0x20)) & ~w & (kOnes * 0x80);
+}
 
 // 1 for bytes that end the fast path of a string: the quote, the backslash
 // and the control characters.
@@ -21,10 +34,21 @@ constexpr auto kStrStop = [] {
   return t;
 }();
 
+}  // namespace
+
+// Elements and members are gathered on one stack of values (a member is its
+// key and its value) and taken over bytewise into a container of exactly the
+// right size once it is complete.
 class Parser {
  public:
   Parser(std::string_view text, int max_depth)
       : p_(text.data()), b_(text.data()), e_(text.data() + text.size()), max_depth_(max_depth) {}
+  Parser(const Parser&) = delete;
+  Parser& operator=(const Parser&) = delete;
+  ~Parser() {
+    for (size_t i = 0; i < top_; ++i) stack_[i].~Value();
+    std::free(stack_);
+  }
 
   bool run(Value& out, ParseError& err) {
     bool ok = value(out, 0);
@@ -88,25 +112,37 @@ class Parser {
       case '"': {
         std::string_view s;
         if (!string(s)) return false;
-        out = Value(s);
+        make_string(out, s);
         return true;
       }
-      case 't': return literal("true", out, Value(true));
-      case 'f': return literal("false", out, Value(false));
-      case 'n': return literal("null", out, Value());
+      case 't': return word("true", out, Value::kTrue);
+      case 'f': return word("false", out, Value::kFalse);
+      case 'n': return word("null", out, Value::kNull);
       default:
         if (*p_ == '-' || (*p_ >= '0' && *p_ <= '9')) return number(out);
         return fail_at("expected value");
     }
   }
 
-  bool literal(std::string_view word, Value& out, Value v) {
+  // `out` is always a fresh null value here: scalars and empty containers
+  // are written into its bytes directly.
+  template <size_t N>
+  bool word(const char (&text)[N], Value& out, unsigned char tag) {
+    if (static_cast<size_t>(e_ - p_) >= N - 1 && std::memcmp(p_, text, N - 1) == 0) {
+      p_ += N - 1;
+      out.b_[0] = tag;
+      return true;
+    }
+    return literal(text, out, tag);
+  }
+
+  bool literal(std::string_view word, Value& out, unsigned char tag) {
     for (char c : word) {
       if (p_ == e_) return fail_eof("EOF while parsing a value");
       if (*p_ != c) return fail_at("expected ident");
       ++p_;
     }
-    out = std::move(v);
+    out.b_[0] = tag;
     return true;
   }
 
@@ -125,12 +161,14 @@ class Parser {
       ++p_;
       if (p_ < e_ && *p_ >= '0' && *p_ <= '9') return fail_at("invalid number");
     } else {
+      const char* digits = p_;
       while (p_ < e_ && *p_ >= '0' && *p_ <= '9') {
-        unsigned d = static_cast<unsigned>(*p_ - '0');
-        if (acc > (UINT64_MAX - d) / 10) overflow = true;
-        acc = acc * 10 + d;
+        acc = acc * 10 + static_cast<unsigned>(*p_ - '0');
         ++p_;
       }
+      // Twenty digits may still fit 64 bits; beyond that the sum wrapped.
+      const size_t n = static_cast<size_t>(p_ - digits);
+      overflow = n > 20 || (n == 20 && std::string_view(digits, 20) > "18446744073709551615");
     }
     bool is_float = false;
     if (p_ < e_ && *p_ == '.') {
@@ -150,12 +188,14 @@ class Parser {
     }
     if (!is_float && !overflow) {
       if (!neg) {
-        out = Value(static_cast<unsigned long long>(acc));
+        out.b_[0] = Value::kU64;
+        out.store(acc);
         return true;
       }
       // "-0" is not a negative integer: it reads as the float -0.0.
       if (acc != 0 && acc <= static_cast<uint64_t>(INT64_MAX) + 1) {
-        out = Value(static_cast<long long>(0 - acc));
+        out.b_[0] = Value::kI64;
+        out.store(0 - acc);
         return true;
       }
     }
@@ -172,7 +212,8 @@ class Parser {
       p_ = start;
       return fail_at("invalid number");
     }
-    out = Value(d);
+    out.b_[0] = Value::kF64;
+    out.store(d);
     return true;
   }
 
@@ -255,10 +296,45 @@ class Parser {
 
   // On success `s` views either the input or the scratch buffer, valid until
   // the next call.
+  // A string value for `s`, which views the input or the scratch buffer. A
+  // short one inside the input is built from two word loads; the bytes past
+  // its end are masked off.
+  void make_string(Value& out, std::string_view s) {
+    const size_t n = s.size();
+    const auto at = reinterpret_cast<uintptr_t>(s.data());
+    if (n > Value::kInline || at < reinterpret_cast<uintptr_t>(b_) || reinterpret_cast<uintptr_t>(e_) - at < 16) {
+      out = Value(s);
+      return;
+    }
+    uint64_t lo, hi;
+    std::memcpy(&lo, s.data(), 8);
+    std::memcpy(&hi, s.data() + 6, 8);
+    // Bytes 2..7 carry characters 0..5, bytes 8..15 characters 6..13.
+    lo = n >= 6 ? lo << 16 : (lo << 16) & ((uint64_t{1} << (16 + 8 * n)) - 1);
+    hi = n >= 14 ? hi : n <= 6 ? 0 : hi & ((uint64_t{1} << (8 * (n - 6))) - 1);
+    lo |= Value::kSStr | (uint64_t{n} << 8);
+    std::memcpy(out.b_, &lo, 8);
+    std::memcpy(out.b_ + 8, &hi, 8);
+  }
+
+  // Advances to the next quote, backslash or control character (or the end).
+  void scan_plain() {
+    while (e_ - p_ >= 8) {
+      uint64_t w;
+      std::memcpy(&w, p_, 8);
+      if (uint64_t stop = string_stops(w)) {
+        p_ += std::countr_zero(stop) >> 3;
+        return;
+      }
+      p_ += 8;
+    }
+    while (p_ < e_ && !kStrStop[static_cast<unsigned char>(*p_)]) ++p_;
+  }
+
   bool string(std::string_view& s) {
     ++p_;  // opening quote
     const char* start = p_;
-    while (p_ < e_ && !kStrStop[static_cast<unsigned char>(*p_)]) ++p_;
+    scan_plain();
     if (p_ == e_) return fail_eof("EOF while parsing a string");
     if (*p_ == '"') {
       s = std::string_view(start, static_cast<size_t>(p_ - start));
@@ -277,7 +353,7 @@ class Parser {
       if (c < 0x20) return fail_at("control character (\\u0000-\\u001F) found while parsing a string");
       if (c != '\\') {
         const char* run = p_;
-        while (p_ < e_ && !kStrStop[static_cast<unsigned char>(*p_)]) ++p_;
+        scan_plain();
         scratch_.append(run, p_);
         continue;
       }
@@ -324,30 +400,39 @@ class Parser {
     }
   }
 
-  // Elements and members are gathered on shared stacks and moved into a
-  // container of exactly the right size once it is complete.
+  void push(Value& v) {
+    if (top_ == cap_) {
+      size_t cap = std::max<size_t>(64, cap_ * 2);
+      void* grown = std::realloc(static_cast<void*>(stack_), cap * sizeof(Value));
+      if (!grown) throw std::bad_alloc();
+      stack_ = static_cast<Value*>(grown);
+      cap_ = cap;
+    }
+    std::memcpy(static_cast<void*>(stack_ + top_), &v, sizeof(Value));
+    v.clear_bits(Value::kNull);
+    ++top_;
+  }
+
   bool array(Value& out, int depth) {
     if (depth > max_depth_) return fail_at("recursion limit exceeded");
     ++p_;
     skip_ws();
     if (p_ < e_ && *p_ == ']') {
       ++p_;
-      out = Value(Array{});
+      out.b_[0] = Value::kArr;
       return true;
     }
-    const size_t base = astack_.size();
+    const size_t base = top_;
     while (true) {
       Value v;
       if (!value(v, depth)) return false;
-      astack_.push_back(std::move(v));
+      push(v);
       skip_ws();
       if (p_ == e_) return fail_eof("EOF while parsing a list");
       if (*p_ == ']') {
         ++p_;
-        Array items(std::make_move_iterator(astack_.begin() + static_cast<ptrdiff_t>(base)),
-                    std::make_move_iterator(astack_.end()));
-        astack_.resize(base);
-        out = Value(std::move(items));
+        out = Value(Array::relocated(stack_ + base, top_ - base));
+        top_ = base;
         return true;
       }
       if (*p_ != ',') return fail_at("expected `,` or `]`");
@@ -363,35 +448,33 @@ class Parser {
     skip_ws();
     if (p_ < e_ && *p_ == '}') {
       ++p_;
-      out = Value(Object{});
+      out.b_[0] = Value::kObj;
       return true;
     }
-    const size_t base = mstack_.size();
+    const size_t base = top_;
     while (true) {
       skip_ws();
       if (p_ == e_) return fail_eof("EOF while parsing an object");
       if (*p_ != '"') return fail_at(*p_ == '}' ? "trailing comma" : "key must be a string");
       std::string_view k;
       if (!string(k)) return false;
-      Value key(k);
+      Value key;
+      make_string(key, k);
       skip_ws();
       if (p_ == e_) return fail_eof("EOF while parsing an object");
       if (*p_ != ':') return fail_at("expected `:`");
       ++p_;
       Value v;
       if (!value(v, depth)) return false;
-      mstack_.push_back(Member{std::move(key), std::move(v)});
+      push(key);
+      push(v);
       skip_ws();
       if (p_ == e_) return fail_eof("EOF while parsing an object");
       if (*p_ == '}') {
         ++p_;
-        Object obj;
-        obj.reserve(mstack_.size() - base);
-        // A repeated key keeps the last value at the first key's position.
-        for (size_t i = base; i < mstack_.size(); ++i)
-          obj.put(std::move(mstack_[i].key), std::move(mstack_[i].value));
-        mstack_.resize(base);
-        out = Value(std::move(obj));
+        static_assert(sizeof(Member) == 2 * sizeof(Value));
+        out = Value(Object::relocated(reinterpret_cast<Member*>(stack_ + base), (top_ - base) / 2));
+        top_ = base;
         return true;
       }
       if (*p_ != ',') return fail_at("expected `,` or `}`");
@@ -399,17 +482,16 @@ class Parser {
     }
   }
 
-  std::vector<Value> astack_;
-  std::vector<Member> mstack_;
+  Value* stack_ = nullptr;
+  size_t top_ = 0;
+  size_t cap_ = 0;
 };
 
+namespace {
 constexpr char kHex[] = "0123456789abcdef";
-
 }  // namespace
 
 size_t format_double(double d, char* buf);
-
-namespace {
 
 // The compact writer appends to a string through a raw cursor: the string is
 // grown ahead in large steps, so each token costs no capacity check of its own.
@@ -418,30 +500,37 @@ class Writer {
   explicit Writer(std::string& out) : out_(out), used_(out.size()) {}
   ~Writer() { out_.resize(used_); }
 
+  // Recursion follows the value's nesting, which never exceeds the limit.
   void value(const Value& v) {
-    switch (v.type()) {
-      case Type::Null: lit("null", 4); return;
-      case Type::Bool: v.as_bool() ? lit("true", 4) : lit("false", 5); return;
-      case Type::Number: number(v); return;
-      case Type::String: string(v.str()); return;
-      case Type::Array: {
+    switch (v.b_[0]) {
+      case Value::kNull: lit("null", 4); return;
+      case Value::kFalse: lit("false", 5); return;
+      case Value::kTrue: lit("true", 4); return;
+      case Value::kU64:
+      case Value::kI64:
+      case Value::kF64: number(v); return;
+      case Value::kSStr:
+      case Value::kLStr: string(v); return;
+      case Value::kArr: {
+        const Array& a = v.arr();
+        if (a.empty()) return lit("[]", 2);
         put('[');
-        bool first = true;
-        for (const Value& e : v.arr()) {
-          if (!first) put(',');
-          first = false;
-          value(e);
+        value(a[0]);
+        for (size_t i = 1; i < a.size(); ++i) {
+          put(',');
+          value(a[i]);
         }
         put(']');
         return;
       }
-      case Type::Object: {
-        put('{');
-        bool first = true;
-        for (const Member& m : v.obj()) {
-          if (!first) put(',');
-          first = false;
-          string(m.key.str());
+      default: {
+        const Object& o = v.obj();
+        if (o.empty()) return lit("{}", 2);
+        char open = '{';
+        for (const Member& m : o) {
+          put(open);
+          open = ',';
+          string(m.key);
           put(':');
           value(m.value);
         }
@@ -451,15 +540,52 @@ class Writer {
     }
   }
 
+  // A short string is copied out of the value's own bytes whole; the text
+  // is checked in two words, the padding past its end masked off.
+  void string(const Value& v) {
+    const size_t n = v.b_[1];
+    if (v.b_[0] != Value::kSStr) return string(v.str());
+    uint64_t lo, hi;
+    std::memcpy(&lo, v.b_, 8);
+    std::memcpy(&hi, v.b_ + 8, 8);
+    const uint64_t lo_mask = (uint64_t{1} << (8 * std::min<size_t>(n, 6))) - 1;
+    const uint64_t hi_mask = n >= 14 ? ~uint64_t{0} : n <= 6 ? 0 : (uint64_t{1} << (8 * (n - 6))) - 1;
+    if ((string_stops(lo >> 16) & lo_mask) | (string_stops(hi) & hi_mask)) return string(v.str());
+    char* p = room(16);
+    *p = '"';
+    std::memcpy(p + 1, v.b_ + 2, Value::kInline);
+    p[n + 1] = '"';
+    used_ += n + 2;
+  }
+
+  // Plain runs are copied a word at a time; only the bytes that need an
+  // escape are looked at one by one.
   void string(std::string_view s) {
-    // Worst case every byte becomes a six-byte escape.
-    char* p = room(s.size() * 6 + 2);
+    const char* src = s.data();
+    const char* end = src + s.size();
+    // Room for the quotes and a word written past the end.
+    char* p = room(s.size() + 2 + 8);
     *p++ = '"';
-    for (unsigned char c : s) {
-      if (!kStrStop[c]) {
-        *p++ = static_cast<char>(c);
-        continue;
+    while (true) {
+      while (end - src >= 8) {
+        uint64_t w;
+        std::memcpy(&w, src, 8);
+        std::memcpy(p, &w, 8);
+        if (uint64_t stop = string_stops(w)) {
+          size_t k = static_cast<size_t>(std::countr_zero(stop) >> 3);
+          src += k;
+          p += k;
+          break;
+        }
+        src += 8;
+        p += 8;
       }
+      while (src < end && !kStrStop[static_cast<unsigned char>(*src)]) *p++ = *src++;
+      if (src == end) break;
+      // An escape takes at most six bytes; the rest may still need its room.
+      used_ = static_cast<size_t>(p - out_.data());
+      p = room(static_cast<size_t>(end - src) + 6 + 1 + 8);
+      unsigned char c = static_cast<unsigned char>(*src++);
       *p++ = '\\';
       switch (c) {
         case '"': *p++ = '"'; break;
@@ -503,20 +629,57 @@ class Writer {
       used_ += format_double(v.as_f64(), p);
       return;
     }
-    auto r = v.is_u64() ? std::to_chars(p, p + 32, v.as_u64()) : std::to_chars(p, p + 32, v.as_i64());
-    used_ = static_cast<size_t>(r.ptr - out_.data());
+    uint64_t u = v.as_u64();
+    if (v.is_i64()) {
+      *p++ = '-';
+      u = 0 - u;
+    }
+    used_ = static_cast<size_t>(decimal(p, u) - out_.data());
+  }
+
+  // Two digits per division, written backwards into a scratch buffer that
+  // is copied out whole (the room asked for covers the overshoot).
+  static char* decimal(char* p, uint64_t u) {
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    char tmp[48];
+    char* t = tmp + 24;
+    while (u > UINT32_MAX) {
+      t -= 2;
+      std::memcpy(t, kPairs + 2 * (u % 100), 2);
+      u /= 100;
+    }
+    // The rest in 32-bit arithmetic, which divides faster.
+    auto w = static_cast<uint32_t>(u);
+    while (w >= 100) {
+      t -= 2;
+      std::memcpy(t, kPairs + 2 * (w % 100), 2);
+      w /= 100;
+    }
+    u = w;
+    if (u >= 10) {
+      t -= 2;
+      std::memcpy(t, kPairs + 2 * u, 2);
+    } else {
+      *--t = static_cast<char>('0' + u);
+    }
+    std::memcpy(p, t, 24);
+    return p + (tmp + 24 - t);
   }
 };
-
-}  // namespace
 
 std::string ParseError::to_string() const {
   return message + " at line " + std::to_string(line) + " column " + std::to_string(column);
 }
 
-bool parse(std::string_view text, Value& out, ParseError& err, int max_depth) {
+Result<Value, ParseError> parse(std::string_view text, int max_depth) {
   Parser p(text, max_depth);
-  return p.run(out, err);
+  Value out;
+  ParseError err;
+  if (!p.run(out, err)) return Failure<ParseError>{std::move(err)};
+  return out;
 }
 
 void write_string(std::string_view s, std::string& out) {
@@ -548,15 +711,20 @@ size_t format_double(double d, char* buf) {
     *o++ = '-';
     ++p;
   }
-  char digits[24];
-  int n = 0;
-  while (*p != 'e') {
-    if (*p != '.') digits[n++] = *p;
-    ++p;
+  const char* e = r.ptr;
+  while (*--e != 'e') {
   }
-  ++p;  // 'e'
+  // "D" or "D.DDD" before the exponent.
+  char digits[24];
+  digits[0] = p[0];
+  int n = 1;
+  if (p[1] == '.') {
+    std::memcpy(digits + 1, p + 2, static_cast<size_t>(e - p - 2));
+    n += static_cast<int>(e - p - 2);
+  }
   int exp = 0;
-  std::from_chars(*p == '+' ? p + 1 : p, r.ptr, exp);
+  for (const char* q = e + 2; q < r.ptr; ++q) exp = exp * 10 + (*q - '0');
+  if (e[1] == '-') exp = -exp;
   if (exp >= -5 && exp <= 15) {
     if (exp >= 0) {
       if (n <= exp + 1) {

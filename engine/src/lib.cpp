@@ -31,11 +31,10 @@ void report_fault(const char* what, const char* type) noexcept {
 }  // namespace
 
 std::string evaluate_json(std::string_view text) {
-  json::Value request;
-  json::ParseError perr;
+  auto request = json::parse(text);
+  if (!request) return failure_reply(request.error().to_string());
   json::Object reply;
-  if (!json::parse(text, request, perr)) return failure_reply(perr.to_string());
-  Result<json::Value> result = api::request(request);
+  Result<json::Value> result = api::request(*request);
   if (result.ok()) {
     reply.push_unique("ok", true);
     reply.push_unique("value", std::move(result).value());

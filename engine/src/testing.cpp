@@ -1,6 +1,8 @@
 #include "testing.hpp"
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 
 namespace zefa::testing {
 
@@ -12,6 +14,15 @@ void set_fault_hook(FaultHook hook) noexcept { g_hook.store(hook, std::memory_or
 
 void fault_point(std::string_view where) {
   if (FaultHook h = g_hook.load(std::memory_order_acquire)) h(where);
+}
+
+json::Value parse_or_abort(std::string_view text) {
+  auto parsed = json::parse(text);
+  if (!parsed) {
+    std::fprintf(stderr, "invalid JSON: %s\n", parsed.error().to_string().c_str());
+    std::abort();
+  }
+  return std::move(parsed).value();
 }
 
 }  // namespace zefa::testing

@@ -5,11 +5,17 @@
 
 #include <string_view>
 
+#include "json.hpp"
+
 namespace zefa::testing {
 
 using FaultHook = void (*)(std::string_view where);
 
 void set_fault_hook(FaultHook hook) noexcept;
 void fault_point(std::string_view where);
+
+// For benchmarks and fuzz harnesses: parses text they know to be valid JSON;
+// a failure prints the parse error and aborts.
+json::Value parse_or_abort(std::string_view text);
 
 }  // namespace zefa::testing

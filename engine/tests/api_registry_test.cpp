@@ -81,9 +81,8 @@ TEST(RuleRegistry, ConcurrencyInstallRemoveLookup) {
           default: req = R"({"op":"strategy_read","rules":)" + pack + "}";
         }
         std::string reply = zefa::lib::eval_guarded(req.c_str());
-        Value v;
-        zefa::json::ParseError err;
-        if (!zefa::json::parse(reply, v, err) || !v.is_object() || v.obj().at(0).name() != "ok" ||
+        auto v = zefa::json::parse(reply);
+        if (!v || !v->is_object() || v->obj().at(0).name() != "ok" ||
             reply.find("engine panic") != std::string::npos || reply.find("poisoned") != std::string::npos)
           ++malformed;
       }

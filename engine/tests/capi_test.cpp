@@ -63,11 +63,10 @@ TEST_F(CApi, ReplyIsCompleteCompactJson) {
   // The reply to a request ending in an error keeps escapes intact.
   std::string reply = engine().call("{\"op\":\"a\\u0000b\"} \x01");
   EXPECT_EQ(reply.find('\0'), std::string::npos);
-  zefa::json::Value v;
-  zefa::json::ParseError err;
-  ASSERT_TRUE(zefa::json::parse(reply, v, err)) << reply;
-  EXPECT_EQ(v.obj().at(0).name(), "ok");
-  EXPECT_EQ(v.dump(), reply);
+  auto v = zefa::json::parse(reply);
+  ASSERT_TRUE(v) << reply;
+  EXPECT_EQ(v->obj().at(0).name(), "ok");
+  EXPECT_EQ(v->dump(), reply);
 }
 
 namespace {

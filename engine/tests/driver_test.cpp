@@ -56,9 +56,8 @@ TEST(DriverState, DeepestMachineStateReadsBack) {
   const Value doc = d.serialize();
   const Value wrapped(json::Object{{"ok", Value(true)}, {"value", Value(json::Object{{"driver", doc}})}});
   const std::string reply = wrapped.dump();
-  Value back;
-  json::ParseError err;
-  EXPECT_TRUE(json::parse(reply, back, err)) << err.to_string();
+  auto back = json::parse(reply);
+  EXPECT_TRUE(back) << back.error().to_string();
   test::expect_round_trip(doc);
 
   machine::Machine over = machine::Machine::make(set_program(62, Value(1)));

@@ -20,9 +20,10 @@ inline void expect_round_trip(const json::Value& document) {
 // The documents of a reply text: a "driver" member of the value, or the
 // value itself when it is a snapshot.
 inline void expect_documents_round_trip(std::string_view reply) {
-  json::Value r;
-  json::ParseError err;
-  if (!json::parse(reply, r, err) || !r["ok"].as_bool()) return;
+  auto parsed = json::parse(reply);
+  if (!parsed) return;
+  const json::Value r = std::move(parsed).value();
+  if (!r["ok"].as_bool()) return;
   const json::Value& value = r["value"];
   if (const json::Value* doc = value.find("driver"); doc && doc->is_object()) expect_round_trip(*doc);
   else if (value.find("rules_fingerprint") && value.find("seq")) expect_round_trip(value);

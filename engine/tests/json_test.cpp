@@ -16,9 +16,41 @@ using zefa::test::Args;
 namespace {
 
 std::string parse_text(std::string_view text) {
-  Value v;
-  zefa::json::ParseError err;
-  return zefa::json::parse(text, v, err) ? v.dump() : err.to_string();
+  auto v = zefa::json::parse(text);
+  return v ? v->dump() : v.error().to_string();
+}
+
+// Applies [op, key, value] edits to a copy of the object (the original must
+// not change); the result, or the first member no longer found at its place.
+Value edit_object(const Value& start, const Value& ops) {
+  const std::string before = start.dump();
+  Value v = start;
+  Object& o = v.obj_mut();
+  for (const Value& op : ops.arr()) {
+    std::string_view name = op[0].str(), key = op[1].str();
+    Value taken;
+    if (name == "set") o.insert_or_assign(key, op[2]);
+    else if (name == "erase") o.erase(key);
+    else if (name == "take") o.take(key, taken);
+    else o.erase_ordered(key);
+  }
+  for (size_t i = 0; i < o.size(); ++i)
+    if (o.index_of(o.at(i).name()) != i || o.find(o.at(i).name()) != &o.at(i).value)
+      return Value("lost " + std::string(o.at(i).name()));
+  return start.dump() == before ? v : Value("original changed");
+}
+
+Value edit_array(Value v, const Value& ops) {
+  zefa::json::Array& a = v.arr_mut();
+  for (const Value& op : ops.arr()) {
+    std::string_view name = op[0].str();
+    if (name == "push") a.push_back(op[1]);
+    else if (name == "insert") a.insert(a.begin() + op[1].as_u64(), op[2]);
+    else if (name == "erase") a.erase(a.begin() + op[1].as_u64(), a.begin() + op[2].as_u64());
+    else if (name == "pop") a.pop_back();
+    else a.resize(op[1].as_u64());
+  }
+  return v;
 }
 
 }  // namespace
@@ -29,6 +61,8 @@ TEST(JsonText, Cases) {
       {"equal", [](const Args& a) { return Value(a[0] == a[1]); }},
       {"pointer", [](const Args& a) { const Value* p = a[0].pointer(a[1].str()); return p ? *p : Value(); }},
       {"utf8", [](const Args& a) { return Value(zefa::json::valid_utf8(zefa::test::bytes(a[0]))); }},
+      {"edit", [](const Args& a) { return edit_object(a[0], a[1]); }},
+      {"array", [](const Args& a) { return edit_array(a[0], a[1]); }},
   });
   for (double d : {NAN, INFINITY, -INFINITY}) EXPECT_EQ(Value(d).dump(), "null");
 }
@@ -53,10 +87,9 @@ TEST(JsonWrite, RandomDoublesRoundTrip) {
     if (!std::isfinite(d)) continue;
     std::string text;
     zefa::json::write_double(d, text);
-    Value back;
-    zefa::json::ParseError err;
-    ASSERT_TRUE(zefa::json::parse(text, back, err) && back.is_f64()) << text;
-    double r = back.as_f64();
+    auto back = zefa::json::parse(text);
+    ASSERT_TRUE(back && back->is_f64()) << text;
+    double r = back->as_f64();
     ASSERT_EQ(std::memcmp(&r, &d, 8), 0) << text;
   }
 }

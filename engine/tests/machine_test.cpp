@@ -64,9 +64,8 @@ Value machine_case(const test::Args& a) {
     auto r = m.invoke(static_cast<MachineEvent>(e - kEvents), c.find("context") ? c["context"] : J("{}"));
     result = r.ok() ? effects_json(r.value()) : Value(json::Object{{"error", Value(r.error().message)}});
   }
-  Value back;
-  json::ParseError err;
-  if (!json::parse(m.serialize().dump(), back, err)) return Value("does not read back: " + err.to_string());
+  auto back = json::parse(m.serialize().dump());
+  if (!back) return Value("does not read back: " + back.error().to_string());
   return Value(json::Array{result, m.state()});
 }
 

@@ -19,10 +19,9 @@ namespace zefa::test {
 
 // Parses a JSON text that the test knows to be valid.
 inline json::Value J(std::string_view text) {
-  json::Value v;
-  json::ParseError err;
-  if (!json::parse(text, v, err)) throw std::runtime_error("bad test JSON: " + err.to_string());
-  return v;
+  auto v = json::parse(text);
+  if (!v) throw std::runtime_error("bad test JSON: " + v.error().to_string());
+  return std::move(v).value();
 }
 
 #ifdef ZEFA_TEST_DATA

@@ -135,10 +135,8 @@ Value parse(const Value& v) {
   if (!v.is_string()) return v;
   // Strings built at run time may hold any bytes; such text is no JSON.
   if (!json::valid_utf8(v.str())) return Value();
-  Value out;
-  json::ParseError err;
-  if (!json::parse(v.str(), out, err, kEmbeddedDepth)) return Value();
-  return out;
+  auto out = json::parse(v.str(), kEmbeddedDepth);
+  return out ? std::move(out).value() : Value();
 }
 
 std::vector<std::string> codes(const Value& v) {

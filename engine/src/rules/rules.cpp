@@ -22,10 +22,9 @@ const Value& SCHEMA() {
   // threads arrive together, then only read. The text is the library's own
   // and a test parses it, so a failure here is an internal fault.
   static const Value parsed = [] {
-    Value v;
-    json::ParseError err;
-    if (!json::parse(kText, v, err)) throw std::logic_error("embedded rule-pack schema: " + err.to_string());
-    return v;
+    auto v = json::parse(kText);
+    if (!v) throw std::logic_error("embedded rule-pack schema: " + v.error().to_string());
+    return std::move(v).value();
   }();
   return parsed;
 }
