@@ -53,9 +53,10 @@ std::string live(const char* op, uint64_t handle) {
 
 // The value of a successful reply; a failed or malformed one yields null.
 Value value_of(const std::string& reply) {
-  Value v;
-  zefa::json::ParseError err;
-  if (!zefa::json::parse(reply, v, err) || !v.is_object() || !v["ok"].is_bool() || !v["ok"].as_bool()) return Value();
+  auto parsed = zefa::json::parse(reply);
+  if (!parsed.ok()) return Value();
+  const Value& v = parsed.value();
+  if (!v.is_object() || !v["ok"].is_bool() || !v["ok"].as_bool()) return Value();
   return v["value"];
 }
 
@@ -166,9 +167,10 @@ TEST(SystemConcurrency, MixedRequestsFromSixteenThreads) {
   std::atomic<long> served{0};
   std::vector<std::string> faults;
   auto check = [&](const std::string& req, const std::string& reply, bool must_succeed) {
-    Value v;
-    zefa::json::ParseError err;
-    const bool bad = !zefa::json::parse(reply, v, err) || !v.is_object() || v.obj().empty() ||
+    auto parsed = zefa::json::parse(reply);
+    const bool well_formed = parsed.ok();
+    const Value v = well_formed ? std::move(parsed).value() : Value();
+    const bool bad = !well_formed || !v.is_object() || v.obj().empty() ||
                      v.obj().at(0).name() != "ok" || !v["ok"].is_bool() ||
                      reply.find("engine panic") != std::string::npos || reply.find("poisoned") != std::string::npos ||
                      (must_succeed && !v["ok"].as_bool());
