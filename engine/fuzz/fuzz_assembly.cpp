@@ -12,6 +12,7 @@
 #include "assembly/assembly.hpp"
 #include "driver/check.hpp"
 #include "json.hpp"
+#include "testing.hpp"
 #include "record.hpp"
 
 namespace {
@@ -28,11 +29,9 @@ std::string shown(const zefa::Result<Value, std::string>& r) { return r.ok() ? r
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string text(reinterpret_cast<const char*>(data), size);
-  if (!zefa::json::valid_utf8(text)) return 0;
-  auto parsed = zefa::json::parse(text);
+  auto parsed = zefa::testing::parse_input(data, size);
   if (!parsed) return 0;
-  const Value in = std::move(parsed).value();
+  const Value in = std::move(*parsed);
   std::vector<assembly::Plan> plans;
   for (const Value& p : in["plans"].arr()) {
     auto plan = assembly::Plan::deserialize(p);

@@ -12,6 +12,7 @@
 
 #include "assembly/entity.hpp"
 #include "json.hpp"
+#include "testing.hpp"
 #include "record.hpp"
 
 namespace {
@@ -41,11 +42,9 @@ void check_value(const Value& v) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string_view text(reinterpret_cast<const char*>(data), size);
-  if (!zefa::json::valid_utf8(text)) return 0;
-  auto parsed = zefa::json::parse(text);
+  auto parsed = zefa::testing::parse_input(data, size);
   if (!parsed) return 0;
-  const Value input = std::move(parsed).value();
+  const Value input = std::move(*parsed);
   const Value& rules = input["rules"];
   const Value& device = input["device"];
 

@@ -13,6 +13,7 @@
 #include "data/prepare.hpp"
 #include "data/role.hpp"
 #include "json.hpp"
+#include "testing.hpp"
 #include "record.hpp"
 
 using zefa::adapter::Adapter;
@@ -67,11 +68,9 @@ void exercise_roles(const Value& device, const Value& in, const std::vector<std:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-  std::string_view text(reinterpret_cast<const char*>(bytes), size);
-  if (!zefa::json::valid_utf8(text)) return 0;
-  auto parsed = zefa::json::parse(text);
+  auto parsed = zefa::testing::parse_input(bytes, size);
   if (!parsed) return 0;
-  const Value in = std::move(parsed).value();
+  const Value in = std::move(*parsed);
 
   Value device = in["device"];
   Value dpmap = in["dpmap"];

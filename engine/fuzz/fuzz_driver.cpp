@@ -10,6 +10,7 @@
 #include "api/request.hpp"
 #include "driver/driver.hpp"
 #include "json.hpp"
+#include "testing.hpp"
 
 namespace {
 
@@ -34,11 +35,9 @@ void check_round_trip(const Driver& d) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
-  if (!zefa::json::valid_utf8(text)) return 0;
-  auto parsed = zefa::json::parse(text);
+  auto parsed = zefa::testing::parse_input(data, size);
   if (!parsed) return 0;
-  const Value input = std::move(parsed).value();
+  const Value input = std::move(*parsed);
 
   for (const char* op : {"carry", "settings"}) {
     Value req = input;

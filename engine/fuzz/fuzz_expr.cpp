@@ -64,11 +64,9 @@ std::string run_outcome(const expr::Scope& s, const zefa::Result<bool>& r, const
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string_view text(reinterpret_cast<const char*>(data), size);
-  if (!zefa::json::valid_utf8(text)) return 0;
-  auto parsed = zefa::json::parse(text);
+  auto parsed = zefa::testing::parse_input(data, size);
   if (!parsed) return 0;
-  const Value input = std::move(parsed).value();
+  const Value input = std::move(*parsed);
 
   static const Value ctx = zefa::testing::parse_or_abort(R"({"a": {"b": [1, 2.5, "x"]}, "s": "text", "n": null, "xs": [0, 3, 4],
                                      "state": {"on": true}})");

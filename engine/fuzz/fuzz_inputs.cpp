@@ -21,6 +21,7 @@
 #include "driver/driver.hpp"
 #include "driver/effects.hpp"
 #include "json.hpp"
+#include "testing.hpp"
 #include "lib.hpp"
 #include "runtime/driver.hpp"
 
@@ -36,12 +37,7 @@ void check_at(bool ok, int line) {
   std::abort();
 }
 
-Value parsed(const std::string& text) {
-  Value v;
-  zefa::json::ParseError err;
-  check(zefa::json::parse(text, v, err));
-  return v;
-}
+Value parsed(const std::string& text) { return zefa::testing::parse_or_abort(text); }
 
 Value fixture(const char* name) {
   std::ifstream in(std::string(ZEFA_TEST_DATA) + "/" + name, std::ios::binary);

@@ -61,11 +61,9 @@ MachineEvent event_of(const Value& v) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string_view text(reinterpret_cast<const char*>(data), size);
-  if (!zefa::json::valid_utf8(text)) return 0;
-  auto parsed = zefa::json::parse(text);
+  auto parsed = zefa::testing::parse_input(data, size);
   if (!parsed) return 0;
-  const Value input = std::move(parsed).value();
+  const Value input = std::move(*parsed);
 
   if (input.is_object() && input.find("config")) {
     Machine m = Machine::make(input["config"]);

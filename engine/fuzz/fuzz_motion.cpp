@@ -16,6 +16,7 @@
 #include "data/data.hpp"
 #include "driver/motion.hpp"
 #include "json.hpp"
+#include "testing.hpp"
 #include "record.hpp"
 
 namespace {
@@ -66,11 +67,9 @@ void check_readable(const Motion& m) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string_view text(reinterpret_cast<const char*>(data), size);
-  if (!zefa::json::valid_utf8(text)) return 0;
-  auto parsed = zefa::json::parse(text);
+  auto parsed = zefa::testing::parse_input(data, size);
   if (!parsed) return 0;
-  const Value input = std::move(parsed).value();
+  const Value input = std::move(*parsed);
 
   Motion m = tracker(input["motion"]);
   if (!std::isfinite(m.settle)) return 0;  // a tracker's settle comes from JSON: always finite

@@ -7,6 +7,7 @@
 #include "driver/cover.hpp"
 #include "driver/motion.hpp"
 #include "json.hpp"
+#include "testing.hpp"
 #include "protocol.hpp"
 #include "record.hpp"
 #include "runtime/options.hpp"
@@ -29,11 +30,9 @@ void check(const zefa::json::Value& v) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string_view text(reinterpret_cast<const char*>(data), size);
-  if (!zefa::json::valid_utf8(text)) return 0;
-  auto parsed = zefa::json::parse(text);
+  auto parsed = zefa::testing::parse_input(data, size);
   if (!parsed) return 0;
-  const zefa::json::Value v = std::move(parsed).value();
+  const zefa::json::Value v = std::move(*parsed);
 
   using namespace zefa::protocol;
   check<Input>(v);

@@ -137,11 +137,9 @@ void prepare_is_sound(const Value& device, const zefa::driver::overrides::Option
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string_view text(reinterpret_cast<const char*>(data), size);
-  if (!zefa::json::valid_utf8(text)) return 0;
-  auto parsed = zefa::json::parse(text);
+  auto parsed = zefa::testing::parse_input(data, size);
   if (!parsed) return 0;
-  const Value v = std::move(parsed).value();
+  const Value v = std::move(*parsed);
 
   if (zefa::runtime::validated(v).ok() && zefa::runtime::fingerprint(v).size() != 64) std::abort();
 
