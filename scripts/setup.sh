@@ -3,7 +3,7 @@
 # Safe to run again: it installs nothing that is already there.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-      libbenchmark-dev libssl-dev libicu-dev rapidjson-dev binutils)
+      libbenchmark-dev libssl-dev libicu-dev rapidjson-dev binutils pkgconf)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -12,6 +12,18 @@
  * never unwinds an exception into the caller. An internal fault inside an
  * evaluation is written to standard error and answered "engine panic"; the
  * process goes on.
+ *
+ * Undefined behaviour (the library cannot detect these; the process may
+ * crash or its memory be corrupted):
+ *   - freeing a reply twice, or using it after zefa_engine_free;
+ *   - passing zefa_engine_free a pointer that zefa_engine_eval did not
+ *     return, or passing a reply to free(), zefa_engine_dealloc or anything
+ *     but zefa_engine_free;
+ *   - passing zefa_engine_dealloc a pointer that zefa_engine_alloc did not
+ *     return, a size other than the one it was allocated with, or the same
+ *     buffer twice;
+ *   - a request pointer that is not NUL-terminated, or memory that another
+ *     thread changes during the call.
  */
 #ifndef ZEFA_ENGINE_H
 #define ZEFA_ENGINE_H

@@ -3,8 +3,9 @@
 //
 //   zefa-eval [--lib PATH] [FILE...]
 //
-// Each input holds one JSON request per line (blank lines are skipped);
-// without files, requests are read from standard input.
+// Each input holds one JSON request per line; blank lines and lines whose
+// first character is '#' (comments) are skipped. Without files, requests are
+// read from standard input.
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -15,6 +16,14 @@
 #include <vector>
 
 namespace {
+
+const char* const kUsage =
+    "usage: zefa-eval [--lib PATH] [FILE...]\n"
+    "Evaluates one JSON request per line with the zefa engine and prints one\n"
+    "reply per line. Reads the FILEs in turn, or standard input without one.\n"
+    "Blank lines and lines starting with '#' are skipped.\n"
+    "  --lib PATH  the engine library to load (default: the one built beside it)\n"
+    "  -h, --help  print this text\n";
 
 using EvalFn = char* (*)(const char*);
 using FreeFn = void (*)(char*);
@@ -27,7 +36,7 @@ struct Engine {
 int run_stream(const Engine& engine, std::istream& in) {
   std::string line;
   while (std::getline(in, line)) {
-    if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+    if (line.find_first_not_of(" \t\r") == std::string::npos || line[0] == '#') continue;
     char* reply = engine.eval(line.c_str());
     std::fputs(reply, stdout);
     std::fputc('\n', stdout);
@@ -45,8 +54,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--lib") == 0 && i + 1 < argc) {
       lib = argv[++i];
-    } else if (std::strcmp(argv[i], "--help") == 0) {
-      std::puts("usage: zefa-eval [--lib PATH] [FILE...]");
+    } else if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(kUsage, stdout);
       return 0;
     } else {
       files.emplace_back(argv[i]);
