@@ -20,9 +20,7 @@ namespace {
 using zefa::json::Value;
 namespace assembly = zefa::assembly;
 
-void check(bool ok) {
-  if (!ok) std::abort();
-}
+using zefa::testing::check;
 
 std::string shown(const zefa::Result<Value, std::string>& r) { return r.ok() ? r.value().dump() : r.error(); }
 

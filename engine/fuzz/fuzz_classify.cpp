@@ -21,9 +21,7 @@ using zefa::assembly::Plan;
 using zefa::json::Value;
 namespace entity = zefa::assembly::entity;
 
-void check(bool ok) {
-  if (!ok) std::abort();
-}
+using zefa::testing::check;
 
 // A plan's document parses back into the same plan.
 void check_plan(const Plan& plan) {

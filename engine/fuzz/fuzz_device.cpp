@@ -23,9 +23,7 @@ namespace record = zefa::record;
 
 namespace {
 
-void check(bool ok) {
-  if (!ok) std::abort();
-}
+using zefa::testing::check;
 
 void exercise_adapter(Adapter a, const Value& device, const Value& in, const std::vector<std::string>& codes) {
   Value decoded = a.read(in["dps"], in["rules"]);

@@ -17,9 +17,7 @@ namespace {
 using zefa::driver::Driver;
 using zefa::json::Value;
 
-void check(bool ok) {
-  if (!ok) std::abort();
-}
+using zefa::testing::check;
 
 // Written and read again, a document keeps its bytes and stays parseable.
 void check_round_trip(const Driver& d) {

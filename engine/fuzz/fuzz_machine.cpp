@@ -22,9 +22,7 @@ using zefa::machine::Machine;
 using zefa::machine::MachineEffects;
 using zefa::machine::MachineEvent;
 
-void check(bool ok) {
-  if (!ok) std::abort();
-}
+using zefa::testing::check;
 
 void check_readable(const Machine& m) {
   check(zefa::json::parse(m.serialize().dump()).ok());

@@ -27,9 +27,7 @@ using zefa::json::Value;
 using zefa::protocol::MotionState;
 using zefa::protocol::StateSource;
 
-void check(bool ok) {
-  if (!ok) std::abort();
-}
+using zefa::testing::check;
 
 Motion tracker(const Value& v) {
   auto read = zefa::record::read<Motion>(v);

@@ -25,6 +25,10 @@ json::Value parse_or_abort(std::string_view text) {
   return std::move(parsed).value();
 }
 
+void check(bool holds) {
+  if (!holds) std::abort();
+}
+
 std::optional<json::Value> parse_input(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   if (!json::valid_utf8(text)) return std::nullopt;

@@ -21,6 +21,10 @@ void fault_point(std::string_view where);
 // a failure prints the parse error and aborts.
 json::Value parse_or_abort(std::string_view text);
 
+// For fuzz harnesses: aborts when an invariant does not hold, so the fuzzer
+// reports the input.
+void check(bool holds);
+
 // For fuzz harnesses: the input bytes as a JSON value, or nothing when they
 // are not UTF-8 or not JSON text (inputs the engine refuses at its door).
 std::optional<json::Value> parse_input(const uint8_t* data, size_t size);

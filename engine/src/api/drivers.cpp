@@ -36,9 +36,9 @@ Result<json::Value> open(const Call& c) {
   ZEFA_TRY(runtime::DriverOptions options, options_of(c.req));
   PackRef pack = c.rules->installed ? *c.rules->installed : nullptr;
   if (!pack) {
-    // An inline pack gets a pack record of its own, which no registry holds.
-    ZEFA_TRY(runtime::RulePack own, runtime::RulePack::make(*c.rules->pack));
-    pack = std::make_shared<const runtime::RulePack>(std::move(own));
+    // An inline pack, validated when it was resolved, gets a pack record of
+    // its own, which no registry holds.
+    pack = std::make_shared<const runtime::RulePack>(runtime::RulePack::of_validated(*c.rules->pack));
   }
   // Built before any registry lock is taken; a failure uses up no handle.
   ZEFA_TRY(runtime::Driver live, runtime::Driver::make(c.req["device"], std::move(pack), options));

@@ -30,6 +30,10 @@ class RulePack {
   // Validates the value in full and keeps it.
   static Result<RulePack> make(json::Value rules);
 
+  // Keeps a value that `validated` has already accepted, without a second
+  // validation.
+  static RulePack of_validated(json::Value rules) { return RulePack(std::move(rules)); }
+
   // Moves a pack that is not shared yet.
   RulePack(RulePack&& o) noexcept : rules(std::move(o.rules)), fingerprint_(std::move(o.fingerprint_)) {}
   RulePack& operator=(RulePack&&) = delete;
