@@ -1,9 +1,8 @@
 // The operator case tables (data/cases/expr_ops.json, expr_data_ops.json,
 // expr_limits.json). Every case evaluates an expression in a fresh scope
 // over the table's scope: "eval" gives the result or {"error": message},
-// "succeeds" true on success, "size" the result's length, "spent"
-// [result, the named budgets it took]. Every case must leave the scope's
-// bindings and nesting as it found them.
+// "size" the result's length, "spent" [result, the named budgets it took].
+// Every case must leave the scope's bindings and nesting as it found them.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -37,7 +36,6 @@ zefa::test::CaseFns evaluators(Value scope) {
   };
   return {
       {"eval", [=](const Args& a) { return run(a[0], [&](const auto& r, const Scope&) { return outcome(r); }); }},
-      {"succeeds", [=](const Args& a) { return run(a[0], [](const auto& r, const Scope&) { return Value(r.ok()); }); }},
       {"size", [=](const Args& a) {
          return run(a[0], [&](const auto& r, const Scope&) {
            if (!r.ok()) return outcome(r);
@@ -77,7 +75,6 @@ Value big_context() {
                       {"rep_fit", std::string(1024, 'b')},
                       {"half", std::string(524'288, 'h')},
                       {"zeros", std::string(100'000, '0')},
-                      {"zeros_bad", std::string(99'999, '0') + "g"},
                       {"fs", std::string(99'999, 'f')},
                       {"deep", deep},
                       {"wide", Value(std::move(wide))},
@@ -90,8 +87,5 @@ Value big_context() {
 TEST(ExprOps, Cases) {
   zefa::test::run_cases("expr_ops.json", evaluators(zefa::test::load("expr_ops_scope.json")));
 }
-TEST(ExprDataOps, Cases) {
-  zefa::test::run_cases("expr_data_ops.json",
-                        evaluators(zefa::test::J(R"({"context": {"obj": {"b": 1, "a": 2}, "arr": [10, 20]}})")));
-}
+TEST(ExprDataOps, Cases) { zefa::test::run_cases("expr_data_ops.json", evaluators(Value(Object{}))); }
 TEST(ExprDataOps, Limits) { zefa::test::run_cases("expr_limits.json", evaluators(Value(Object{{"context", big_context()}}))); }
