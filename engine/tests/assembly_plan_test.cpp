@@ -1,14 +1,51 @@
-// Plan operations that replies do not show directly: whether a report
-// concerns a plan, for short and long lists alike.
+// Classification and plan behaviour whose fixtures are best made in code:
+// deep and wide variant trees, and long code lists meeting in `affected`.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "assembly/entity.hpp"
 #include "assembly/plan.hpp"
+#include "test_util.hpp"
 
 namespace zefa {
 namespace {
+
+using json::Value;
+using test::J;
+
+// A rule pack whose one entity nests `groups` variant groups, each a template
+// naming the next one `fan` times, around `leaf`.
+Value nested(int groups, int fan, std::string_view leaf) {
+  json::Object templates;
+  for (int i = 0; i < groups; ++i) {
+    json::Array uses(static_cast<size_t>(fan), J(R"({"$use":"g)" + std::to_string(i + 1) + "\"}"));
+    templates.insert_or_assign("g" + std::to_string(i), Value(json::Object{{"variants", Value(std::move(uses))}}));
+  }
+  templates.insert_or_assign("g" + std::to_string(groups), J(leaf));
+  Value rules = J(R"({"platforms":{"p":{"categories":{"c":{"key":"k"}}}},"entities":{"p":{"variants":[{"$use":"g0"}]}}})");
+  rules.obj_mut().insert_or_assign("templates", Value(std::move(templates)));
+  return rules;
+}
+
+// The error of classifying one descriptor under `rules`.
+std::string failure(const Value& rules) {
+  auto got = assembly::entity::classify(J(R"({"category":"c"})"), Value(), rules, Value());
+  return got.ok() ? "no error" : got.error().to_string();
+}
+
+TEST(Classify, VariantTreesAreBounded) {
+  const char* builds = R"({"steps":[{"set":"config.deep","value":true}]})";
+  auto deepest = assembly::entity::classify(J(R"({"category":"c"})"), Value(), nested(64, 1, builds), Value());
+  ASSERT_TRUE(deepest.ok()) << deepest.error().to_string();
+  ASSERT_EQ(deepest.value().size(), 1u);
+  EXPECT_EQ(deepest.value()[0].config.dump(), R"({"deep":true})");
+  // One group more fails, and no plan is returned.
+  EXPECT_EQ(failure(nested(65, 1, builds)), "rule nesting limit exceeded");
+  // A tree of 2^40 leaves runs out of tries instead of running for ever.
+  EXPECT_EQ(failure(nested(40, 2, R"({"when":false})")), "rule instruction limit exceeded");
+}
 
 std::vector<std::string> codes(int from, int count) {
   std::vector<std::string> out;
@@ -16,26 +53,13 @@ std::vector<std::string> codes(int from, int count) {
   return out;
 }
 
-TEST(PlanAffected, ByDependsOnOrUpdateAll) {
-  struct Case {
-    std::vector<std::string> depends_on, changed;
-    bool update_all, want;
-  } cases[] = {
-      {{"a", "b"}, {"b"}, false, true},
-      {{"a", "b"}, {"c"}, false, false},
-      {{}, {"a"}, false, false},
-      {{"a"}, {}, false, false},
-      {{}, {}, true, true},
-      // long lists on both sides meet through a set: the last codes match
-      {codes(0, 100), codes(99, 100), false, true},
-      {codes(0, 100), codes(100, 100), false, false},
-  };
-  for (const Case& c : cases) {
-    assembly::Plan plan;
-    plan.depends_on = c.depends_on;
-    plan.update_all = c.update_all;
-    EXPECT_EQ(plan.affected(c.changed), c.want) << c.depends_on.size() << " x " << c.changed.size();
-  }
+// Short lists are shown by the "on_update" exchanges; long lists on both
+// sides meet through a set.
+TEST(PlanAffected, LongLists) {
+  assembly::Plan plan;
+  plan.depends_on = codes(0, 100);
+  EXPECT_TRUE(plan.affected(codes(99, 100)));
+  EXPECT_FALSE(plan.affected(codes(100, 100)));
 }
 
 }  // namespace
