@@ -23,15 +23,10 @@ TEST(DataRules, Cases) {
          for (const std::string& c : data::codes(a[0])) out.emplace_back(c);
          return Value(std::move(out));
        }},
-      {"obj", [](const Args& a) { return data::obj(a[0]); }},
-      {"arr", [](const Args& a) { return Value(data::arr(a[0])); }},
       {"merge", [](const Args& a) {
          Value dst = a[0];
          data::merge(dst, a[1]);
          return dst;
-       }},
-      {"table", [](const Args& a) {
-         return zefa::test::outcome(data::Table::deserialize(a[0]), [](const data::Table& t) { return t.serialize(); });
        }},
       {"trunc_i64", [](const Args& a) { return Value(static_cast<long long>(data::trunc_i64(dbl(a[0])))); }},
       {"round_even", [](const Args& a) { return num(data::round_even(dbl(a[0]))); }},

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "assembly/assembly.hpp"
 #include "fn_cases.hpp"
@@ -29,11 +28,6 @@ TEST(Overrides, Cases) {
       {"mapping", [](const test::Args& a) { return shown(ov::validate_mapping(a[0], rules)); }},
       {"block", [](const test::Args& a) { return shown(ov::validate(a[0], rules, false)); }},
       {"strict", [](const test::Args& a) { return shown(ov::validate(a[0], rules, true)); }},
-      {"unknown", [](const test::Args& a) {
-         std::vector<std::string_view> allowed;
-         for (const Value& k : a[1].arr()) allowed.push_back(k.str());
-         return shown(ov::unknown(a[0], allowed));
-       }},
       {"fits", [](const test::Args& a) { return Value(assembly::value_fits(a[1], a[0])); }},
   });
 }

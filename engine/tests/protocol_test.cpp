@@ -18,17 +18,11 @@ TEST(ProtocolOutput, Writing) {
     Output out;
     const char* text;
   } cases[] = {
-      {{Output::Descriptor{J(R"({"props":{}})")}}, R"({"type":"descriptor","desc":{"props":{}}})"},
       {{Output::Value{"level", J("5")}}, R"({"type":"value","prop":"level","value":5})"},
-      {{Output::Absent{"level"}}, R"({"type":"absent","prop":"level"})"},
-      {{Output::Event{"button", "single"}}, R"({"type":"event","prop":"button","kind":"single"})"},
-      {{Output::SendMessage{SendChannel::Set, J(R"({"dps":{"1":true}})")}},
-       R"({"type":"send_message","channel":"set","json":{"dps":{"1":true}}})"},
       {{Output::Reject{"level", RejectCode::OutOfRange, "too high"}},
        R"({"type":"reject","prop":"level","code":"out_of_range","reason":"too high"})"},
       {{Output::SetTimer{"c0:settle", 5}}, R"({"type":"set_timer","name":"c0:settle","after":5.0})"},
       {{Output::SetTimer{"t", inf}}, R"({"type":"set_timer","name":"t","after":null})"},
-      {{Output::CancelTimer{"c0:settle"}}, R"({"type":"cancel_timer","name":"c0:settle"})"},
       {{Output::SettingsChanged{J(R"({"cover":{}})")}}, R"({"type":"settings_changed","block":{"cover":{}}})"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.out.serialize().dump(), c.text) << c.text;

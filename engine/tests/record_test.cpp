@@ -136,11 +136,10 @@ Value name_list(const test::Args& a) {
   return Value(message(a[0].str(), names.data(), names.size()));
 }
 
-using protocol::DpKind, protocol::SlotKind, protocol::StateSource;
+using protocol::DpKind;
 const test::CaseFns kReaders = {
     {"Gadget", roundtrip<Gadget>},
     {"Strict", roundtrip<Strict>},
-    {"Side", roundtrip<Side>},
     {"Holder", roundtrip<Holder>},
     {"Doc", roundtrip<Doc>},
     {"Shape", roundtrip<Shape>},
@@ -151,12 +150,6 @@ const test::CaseFns kReaders = {
     {"unknown_field", name_list<record::unknown_field>},
     {"Input", roundtrip<protocol::Input, &protocol::Input::deserialize>},
     {"DpKind", roundtrip<DpKind>},
-    {"SlotKind", roundtrip<SlotKind>},
-    {"StateSource", roundtrip<StateSource>},
-    {"MotionState", roundtrip<protocol::MotionState>},
-    {"Channel", roundtrip<protocol::Channel>},
-    {"SlotKind?", roundtrip<std::optional<SlotKind>>},
-    {"StateSource?", roundtrip<std::optional<StateSource>>},
     {"DpKind::parse", [](const test::Args& a) { return record::write(DpKind::parse(a[0].str())); }},
     {"DriverOptions", roundtrip<runtime::DriverOptions, &runtime::DriverOptions::deserialize>},
     {"HostEnv", roundtrip<runtime::HostEnv, &runtime::HostEnv::deserialize>},
