@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "assembly/entity.hpp"
 #include "driver_util.hpp"
 #include "lib.hpp"
 #include "test_util.hpp"
@@ -73,6 +74,24 @@ TEST(DriverState, CopiesShareTheConfiguration) {
   EXPECT_EQ(copy.config.get(), d.config.get());
   copy.seq = 5;
   EXPECT_EQ(d.seq, 0);
+}
+
+// The role views kept beside the plans are the plans' own, in a built driver
+// and in one read back from its document (which does not carry them).
+TEST(DriverState, KeptViewsFollowThePlans) {
+  const driver::Driver built = meter();
+  auto read = driver::Driver::deserialize(built.serialize());
+  ASSERT_TRUE(read.ok()) << read.error();
+  const driver::Driver& back = read.value();
+  for (const driver::Driver* d : {&built, &back}) {
+    const driver::DriverConfig& c = d->cfg();
+    ASSERT_FALSE(c.plans.empty());
+    ASSERT_EQ(c.views.size(), c.plans.size());
+    for (size_t i = 0; i < c.plans.size(); ++i) {
+      EXPECT_FALSE(c.plans[i].roles.empty());
+      EXPECT_EQ(c.views[i], assembly::entity::views(c.plans[i].roles)) << i;
+    }
+  }
 }
 
 std::string call(const std::string& request) { return lib::eval_guarded(request.c_str()); }

@@ -91,9 +91,10 @@ Scope Entity::base_scope(const Plan& plan, const Value& status) const {
   return scope;
 }
 
-Scope Entity::scope(const Plan& plan, const Value& status) const {
+Scope Entity::scope(const Plan& plan, const Value& status, const Value* views) const {
   Scope scope = base_scope(plan, status);
-  scope.push("roles", entity::views(plan.roles));
+  if (views) scope.with("roles", *views);
+  else scope.push("roles", entity::views(plan.roles));
   scope.push("values", entity::values(plan.roles, status));
   return scope;
 }

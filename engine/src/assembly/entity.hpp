@@ -45,8 +45,10 @@ struct Entity {
   // and "config" (the plan's, borrowed). The plan and status must outlive it.
   expr::Scope base_scope(const Plan& plan, const Value& status) const;
   // base_scope, then "roles" (the roles' views) and "values" (their readings
-  // of the status), both in role order.
-  expr::Scope scope(const Plan& plan, const Value& status) const;
+  // of the status), both in role order. `views`, when given, must be
+  // entity::views(plan.roles) kept by the caller; it is bound by reference
+  // (and must outlive the scope) instead of being built again.
+  expr::Scope scope(const Plan& plan, const Value& status, const Value* views = nullptr) const;
 };
 
 // The sink of build programs: the statements "role", "require", "set" and
@@ -122,8 +124,9 @@ Plan finish(const Entity* entity, std::string platform, std::string key, Roles r
 
 // The entity state of a plan: the definition's "state" → "bind" variables,
 // then the "fields" object. No definition or no "fields" gives {}. A failure
-// is the first evaluation's message.
-Result<Value, std::string> state(const Plan& plan, const Value& status, const Value& rules, double total);
+// is the first evaluation's message. `views` as for Entity::scope.
+Result<Value, std::string> state(const Plan& plan, const Value& status, const Value& rules, double total,
+                                 const Value* views = nullptr);
 
 // The datapoint writes of an action: the program of "actions"[action], else
 // of "actions"["*"]; neither fails Unsupported "no write path". A state
