@@ -13,9 +13,9 @@ namespace {
 // Every read that computes an entity state passes here, so a test can count
 // how often the cache spares the computation.
 Result<Value, std::string> compute_state(const Plan& plan, const Value& status, const Value& rules, double total,
-                                         const Value* views) {
+                                         Held held) {
   testing::fault_point("assembly:state");
-  return entity::state(plan, status, rules, total, views);
+  return entity::state(plan, status, rules, total, held);
 }
 
 // The status with the plan's roles named by "assume" set to the given
@@ -43,10 +43,11 @@ Result<Value, std::string> read_layout(const Source::Layout& src, double total, 
     const FrameKey key{src.plan, std::bit_cast<uint64_t>(total)};
     auto it = cache.find(key);
     if (it == cache.end()) {
-      // The state computation and the frame share one set of views.
+      // The state computation and the frame share one set of views and readings.
       Value roles = kept ? *kept : entity::views(plan.roles);
-      ZEFA_TRY(Value state, compute_state(plan, status, rules, total, &roles));
-      it = cache.emplace(key, ReadFrame{std::move(state), std::move(roles), entity::values(plan.roles, status)}).first;
+      Value values = entity::values(plan.roles, status);
+      ZEFA_TRY(Value state, compute_state(plan, status, rules, total, {&roles, &values}));
+      it = cache.emplace(key, ReadFrame{std::move(state), std::move(roles), std::move(values)}).first;
     }
     const ReadFrame& frame = it->second;
     expr::Scope scope = at.entity.base_scope(plan, status);
@@ -54,8 +55,9 @@ Result<Value, std::string> read_layout(const Source::Layout& src, double total, 
     scope.with("definition", definition);
     got = scope.eval((*at.row)["read"]);
   } else {
-    ZEFA_TRY(Value state, compute_state(plan, changed, rules, total, kept));
-    expr::Scope scope = at.entity.scope(plan, changed, kept);
+    const Value values = entity::values(plan.roles, changed);
+    ZEFA_TRY(Value state, compute_state(plan, changed, rules, total, {kept, &values}));
+    expr::Scope scope = at.entity.scope(plan, changed, {kept, &values});
     scope.push("state", std::move(state));
     scope.with("definition", definition);
     got = scope.eval((*at.row)["read"]);
