@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "assembly/entity.hpp"
 #include "driver/effects.hpp"
 #include "driver_util.hpp"
 #include "exchange_files.hpp"
@@ -274,6 +275,28 @@ TEST(DriverState, DeepestMachineStateReadsBack) {
   auto r = over.invoke(machine::MachineEvent::Update, Value::object());
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.error().message, "rule nesting limit exceeded");
+}
+
+// The role views kept beside the plans are the plans' own, in a built driver
+// and in one read back from its document (which does not carry them).
+TEST(DriverState, KeptViewsFollowThePlans) {
+  const Value device = test::J(R"({"id":"m1","category":"dlq","status_range":{"add_ele":{"type":"Integer",
+      "values":"{\"min\":0,\"max\":50000,\"scale\":0,\"step\":1}"}},"status":{"add_ele":1}})");
+  auto made = driver::Driver::make(device, driver::BuildOptions{}, test::load("drivers_pack.json"));
+  ASSERT_TRUE(made.ok());
+  const driver::Driver& built = made.value();
+  auto read = driver::Driver::deserialize(built.serialize());
+  ASSERT_TRUE(read.ok()) << read.error();
+  const driver::Driver& back = read.value();
+  for (const driver::Driver* d : {&built, &back}) {
+    const driver::DriverConfig& c = d->cfg();
+    ASSERT_FALSE(c.plans.empty());
+    ASSERT_EQ(c.views.size(), c.plans.size());
+    for (size_t i = 0; i < c.plans.size(); ++i) {
+      EXPECT_FALSE(c.plans[i].roles.empty());
+      EXPECT_EQ(c.views[i], assembly::entity::views(c.plans[i].roles)) << i;
+    }
+  }
 }
 
 std::string eval(const std::string& request) { return lib::eval_guarded(request.c_str()); }

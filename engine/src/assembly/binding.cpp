@@ -12,9 +12,10 @@ namespace {
 
 // Every read that computes an entity state passes here, so a test can count
 // how often the cache spares the computation.
-Result<Value, std::string> compute_state(const Plan& plan, const Value& status, const Value& rules, double total) {
+Result<Value, std::string> compute_state(const Plan& plan, const Value& status, const Value& rules, double total,
+                                         Held held) {
   testing::fault_point("assembly:state");
-  return entity::state(plan, status, rules, total);
+  return entity::state(plan, status, rules, total, held);
 }
 
 // The status with the plan's roles named by "assume" set to the given
@@ -32,18 +33,21 @@ Value assumed_status(const Value& assume, const Plan& plan, const Value& status)
 
 Result<Value, std::string> read_layout(const Source::Layout& src, double total, std::span<const Plan> plans,
                                        const Value& status, const Value& rules, const Value& definition,
-                                       ReadCache& cache) {
+                                       ReadCache& cache, std::span<const Value> views) {
   ZEFA_TRY(const Located at, layout(plans, src.plan, src.row, rules));
   const Plan& plan = *at.plan;
+  const Value* kept = src.plan < views.size() ? &views[src.plan] : nullptr;
   const Value changed = assumed_status((*at.row)["assume"], plan, status);
   expr::Eval got = Value();
   if (changed.is_null()) {
     const FrameKey key{src.plan, std::bit_cast<uint64_t>(total)};
     auto it = cache.find(key);
     if (it == cache.end()) {
-      ZEFA_TRY(Value state, compute_state(plan, status, rules, total));
-      it = cache.emplace(key, ReadFrame{std::move(state), entity::views(plan.roles), entity::values(plan.roles, status)})
-               .first;
+      // The state computation and the frame share one set of views and readings.
+      Value roles = kept ? *kept : entity::views(plan.roles);
+      Value values = entity::values(plan.roles, status);
+      ZEFA_TRY(Value state, compute_state(plan, status, rules, total, {&roles, &values}));
+      it = cache.emplace(key, ReadFrame{std::move(state), std::move(roles), std::move(values)}).first;
     }
     const ReadFrame& frame = it->second;
     expr::Scope scope = at.entity.base_scope(plan, status);
@@ -51,8 +55,9 @@ Result<Value, std::string> read_layout(const Source::Layout& src, double total, 
     scope.with("definition", definition);
     got = scope.eval((*at.row)["read"]);
   } else {
-    ZEFA_TRY(Value state, compute_state(plan, changed, rules, total));
-    expr::Scope scope = at.entity.scope(plan, changed);
+    const Value values = entity::values(plan.roles, changed);
+    ZEFA_TRY(Value state, compute_state(plan, changed, rules, total, {kept, &values}));
+    expr::Scope scope = at.entity.scope(plan, changed, {kept, &values});
     scope.push("state", std::move(state));
     scope.with("definition", definition);
     got = scope.eval((*at.row)["read"]);
@@ -117,9 +122,10 @@ bool Binding::readable(std::span<const Plan> plans, const Value& rules) const {
 }
 
 Result<Value, std::string> Binding::read(std::span<const Plan> plans, const Value& status, const Value& rules,
-                                         const Value& definition, ReadCache& cache) const {
+                                         const Value& definition, ReadCache& cache,
+                                         std::span<const Value> views) const {
   if (const auto* src = std::get_if<Source::Layout>(&source.v))
-    return read_layout(*src, total, plans, status, rules, definition, cache);
+    return read_layout(*src, total, plans, status, rules, definition, cache, views);
   if (const auto* src = std::get_if<Source::Dp>(&source.v)) return read_dp(*src, status, definition);
   return Value();
 }

@@ -136,9 +136,12 @@ struct Binding {
   // between the reads of one pass; a row whose "assume" sets roles of the
   // plan reads a changed status and bypasses the cache. A failed state
   // computation leaves the cache as it was. Failures are plain messages.
-  // Machine and motion sources read null.
+  // Machine and motion sources read null. `views`, when not empty, holds
+  // entity::views of each plan's roles by plan index, kept by a caller whose
+  // plans never change, so that no read builds them again.
   Result<Value, std::string> read(std::span<const Plan> plans, const Value& status, const Value& rules,
-                                  const Value& definition, ReadCache& cache) const;
+                                  const Value& definition, ReadCache& cache,
+                                  std::span<const Value> views = {}) const;
 
   // The datapoint writes ({"code", "value"} objects) of a command giving the
   // property `value`: a layout row's "write" names the entity action to run;

@@ -91,10 +91,12 @@ Scope Entity::base_scope(const Plan& plan, const Value& status) const {
   return scope;
 }
 
-Scope Entity::scope(const Plan& plan, const Value& status) const {
+Scope Entity::scope(const Plan& plan, const Value& status, Held held) const {
   Scope scope = base_scope(plan, status);
-  scope.push("roles", entity::views(plan.roles));
-  scope.push("values", entity::values(plan.roles, status));
+  if (held.views) scope.with("roles", *held.views);
+  else scope.push("roles", entity::views(plan.roles));
+  if (held.values) scope.with("values", *held.values);
+  else scope.push("values", entity::values(plan.roles, status));
   return scope;
 }
 

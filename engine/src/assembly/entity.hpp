@@ -33,6 +33,15 @@ namespace zefa::assembly {
 
 using Roles = record::OrderedMap<std::string, data::Role>;
 
+// What a caller already holds of a plan's scope variables for the status in
+// question: "roles" (entity::views(plan.roles)) and "values"
+// (entity::values(plan.roles, status)). A null member is built on the spot;
+// a given one is bound by reference and must outlive the scope.
+struct Held {
+  const Value* views = nullptr;
+  const Value* values = nullptr;
+};
+
 // The read context of one platform's entity, built on the spot. All three
 // are borrowed and must outlive it and every scope it makes.
 struct Entity {
@@ -45,8 +54,8 @@ struct Entity {
   // and "config" (the plan's, borrowed). The plan and status must outlive it.
   expr::Scope base_scope(const Plan& plan, const Value& status) const;
   // base_scope, then "roles" (the roles' views) and "values" (their readings
-  // of the status), both in role order.
-  expr::Scope scope(const Plan& plan, const Value& status) const;
+  // of the status), both in role order; what `held` gives is not built again.
+  expr::Scope scope(const Plan& plan, const Value& status, Held held = {}) const;
 };
 
 // The sink of build programs: the statements "role", "require", "set" and
@@ -122,8 +131,9 @@ Plan finish(const Entity* entity, std::string platform, std::string key, Roles r
 
 // The entity state of a plan: the definition's "state" → "bind" variables,
 // then the "fields" object. No definition or no "fields" gives {}. A failure
-// is the first evaluation's message.
-Result<Value, std::string> state(const Plan& plan, const Value& status, const Value& rules, double total);
+// is the first evaluation's message. `held` as for Entity::scope.
+Result<Value, std::string> state(const Plan& plan, const Value& status, const Value& rules, double total,
+                                 Held held = {});
 
 // The datapoint writes of an action: the program of "actions"[action], else
 // of "actions"["*"]; neither fails Unsupported "no write path". A state

@@ -12,11 +12,12 @@ using expr::Scope;
 
 namespace entity {
 
-Result<Value, std::string> state(const Plan& plan, const Value& status, const Value& rules, double total) {
+Result<Value, std::string> state(const Plan& plan, const Value& status, const Value& rules, double total,
+                                 Held held) {
   const Value* definition = rules["entities"].find(plan.platform);
   if (!definition) return Value::object();
   const Value& description = shared(rules, (*definition)["state"]);
-  Scope scope = Entity{rules, plan.platform, *definition}.scope(plan, status);
+  Scope scope = Entity{rules, plan.platform, *definition}.scope(plan, status, held);
   scope.push("total", std::isfinite(total) ? Value(total) : Value());
   for (const json::Member& bind : description["bind"].obj()) {
     ZEFA_TRY(Value v, scope.eval(bind.value));

@@ -319,6 +319,7 @@ Result<Driver> Driver::make(const Value& device, const BuildOptions& options, co
     if (props.contains(name)) config->switches.push_unique(name, std::move(s));
   config->own_blocks = own_blocks(device, options.overrides);
   config->plans = std::move(plans);
+  config->derive();
 
   Driver d;
   d.config = std::move(config);

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "assembly/entity.hpp"
+
 namespace zefa::record {
 
 bool Codec<driver::Setting>::read(const json::Value& v, driver::Setting& out, Reader& r) {
@@ -78,6 +80,12 @@ bool counts_delta(const assembly::Plan* p) { return p && p->slot_kind == protoco
 
 }  // namespace
 
+void DriverConfig::derive() {
+  views.clear();
+  views.reserve(plans.size());
+  for (const assembly::Plan& plan : plans) views.push_back(assembly::entity::views(plan.roles));
+}
+
 Value Driver::serialize() const {
   const DriverConfig& c = cfg();
   json::Object o;
@@ -132,6 +140,7 @@ Result<Driver, std::string> Driver::deserialize(const Value& v) {
   }
   for (size_t c = 0; c < kConfigKeys.size(); ++c)
     if (!held[c]) return fail(record::missing_field(kConfigKeys[c]));
+  config->derive();
   d.config = std::move(config);
   return d;
 }

@@ -96,6 +96,13 @@ struct DriverConfig {
   adapter::Adapter adapter;
   Switches switches;                // switch property -> what it changes, in creation order
   std::vector<Value> own_blocks;    // the host's blocks for the product id and the device id
+  // entity::views of each plan's roles, by plan index: derived from `plans`
+  // by `derive` and never written to the state document. Plans never
+  // change, and every report's reads would otherwise build them again.
+  std::vector<Value> views;
+
+  // Fills the derived members; called once the plans are in place.
+  void derive();
   friend bool operator==(const DriverConfig&, const DriverConfig&) = default;
 };
 

@@ -124,7 +124,7 @@ Status<> read_bindings(Driver& d, const Report& r, const Value& rules, Outputs& 
       if (!read && !r.changed.affects(*plan)) continue;
       if (!binding.readable(plans, rules)) continue;
     }
-    auto value = binding.read(plans, d.codes.value, rules, props[name], cache);
+    auto value = binding.read(plans, d.codes.value, rules, props[name], cache, d.cfg().views);
     if (!value.ok()) return fail(ErrorKind::Engine, std::move(value).error());
     d.set(name, value.value(), out);
   }

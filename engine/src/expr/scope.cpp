@@ -81,7 +81,7 @@ Scope::Probe Scope::find(std::string_view name, uint64_t hash) const noexcept {
 }
 
 void Scope::grow() {
-  size_t cap = slots_.empty() ? 16 : slots_.size() * 2;
+  size_t cap = slots_.empty() ? 32 : slots_.size() * 2;
   slots_.assign(cap, 0);
   const size_t mask = cap - 1;
   // Later bindings overwrite earlier ones, so each slot ends at the innermost.

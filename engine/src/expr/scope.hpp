@@ -284,10 +284,13 @@ class Scope {
 
   const Value* functions_;
   uint64_t seed_;
-  detail::Small<Binding, 8> vars_;
+  // Room for the bindings of an entity read (rules, entity, status, key,
+  // identity, config, roles, values, state, definition, the state's own
+  // variables) without going to the heap.
+  detail::Small<Binding, 16> vars_;
   // Open addressing over binding positions + 1 (0 is empty): each slot names
   // the innermost binding of one name, so lookups do not scan the stack.
-  detail::Small<uint32_t, 16> slots_;
+  detail::Small<uint32_t, 32> slots_;
   size_t names_ = 0;
   std::string failure_;
 };
