@@ -12,6 +12,7 @@
 
 #include "json.hpp"
 #include "testing.hpp"
+#include "zefa_engine.h"
 
 #ifdef ZEFA_HAVE_RAPIDJSON
 #include <rapidjson/document.h>
@@ -199,6 +200,24 @@ BENCHMARK(BM_ZefaParseFree)->DenseRange(0, kCorpora - 1)->Unit(benchmark::kMilli
 BENCHMARK(BM_ZefaFree)->DenseRange(0, kCorpora - 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ZefaCopy);
 BENCHMARK(BM_ZefaCopyAndWrite);
+
+// A pack kept and dropped by the registry, through the C API: its request
+// parsed, validated, hashed, installed, then removed and freed. Beside
+// RapidJSON's parse + free of the same text (the pack corpora).
+void BM_ZefaInstallRemove(benchmark::State& st) {
+  const std::string install = R"({"op":"install_rules","rules_id":"bench","rules":)" +
+                              corpus(static_cast<int>(st.range(0))) + "}";
+  const char* remove = R"({"op":"remove_rules","rules_id":"bench"})";
+  for (auto _ : st) {
+    for (const char* req : {install.c_str(), remove}) {
+      char* reply = zefa_engine_eval(req);
+      if (std::string_view(reply) != R"({"ok":true,"value":true})") std::abort();
+      zefa_engine_free(reply);
+    }
+  }
+  label(st);
+}
+BENCHMARK(BM_ZefaInstallRemove)->DenseRange(5, kCorpora - 1)->Unit(benchmark::kMillisecond);
 
 #ifdef ZEFA_HAVE_RAPIDJSON
 constexpr unsigned kRapidFlags = rapidjson::kParseFullPrecisionFlag;
