@@ -8,6 +8,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "expr/scope.hpp"
 #include "json.hpp"
 #include "testing.hpp"
 #include "zefa_engine.h"
@@ -15,6 +16,22 @@
 namespace zefa::bench {
 
 inline json::Value parse(const std::string& text) { return testing::parse_or_abort(text); }
+
+// Evaluates `e` in `s` once per iteration, the budgets refilled each time as
+// for a fresh evaluation. Answers the operations the last evaluation charged.
+inline uint64_t eval_each_iteration(benchmark::State& state, expr::Scope& s, const json::Value& e) {
+  uint64_t charged = 0;
+  for (auto _ : state) {
+    s.ops = expr::limits::kOps;
+    s.nodes = expr::limits::kNodes;
+    s.bytes = expr::limits::kBytes;
+    auto r = s.eval(e);
+    if (!r.ok()) state.SkipWithError(r.error().c_str());
+    benchmark::DoNotOptimize(r);
+    charged = expr::limits::kOps - s.ops;
+  }
+  return charged;
+}
 
 // The reply text of one request.
 inline std::string eval(const std::string& req) {

@@ -12,6 +12,7 @@
 #include "expr/run.hpp"
 #include "json.hpp"
 #include "testing.hpp"
+#include "bench_util.hpp"
 
 namespace {
 
@@ -36,16 +37,7 @@ const Value& context() {
 void eval_loop(benchmark::State& state, const std::string& text) {
   const Value e = parse_or_abort(text);
   expr::Scope s = expr::Scope().with_fields(context());
-  uint64_t per_eval = 0;
-  for (auto _ : state) {
-    s.ops = expr::limits::kOps;
-    s.nodes = expr::limits::kNodes;
-    s.bytes = expr::limits::kBytes;
-    auto r = s.eval(e);
-    if (!r.ok()) state.SkipWithError(r.error().c_str());
-    benchmark::DoNotOptimize(r);
-    per_eval = expr::limits::kOps - s.ops;
-  }
+  const uint64_t per_eval = zefa::bench::eval_each_iteration(state, s, e);
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * per_eval));
 }
 

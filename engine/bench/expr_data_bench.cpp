@@ -18,6 +18,7 @@
 #include "expr/scope.hpp"
 #include "json.hpp"
 #include "testing.hpp"
+#include "bench_util.hpp"
 
 namespace {
 
@@ -30,16 +31,7 @@ namespace expr = zefa::expr;
 // reset each time.
 void eval_loop(benchmark::State& state, const Value& ctx, const Value& e) {
   expr::Scope s = expr::Scope().with_fields(ctx);
-  for (auto _ : state) {
-    s.ops = expr::limits::kOps;
-    s.nodes = expr::limits::kNodes;
-    s.bytes = expr::limits::kBytes;
-    auto r = s.eval(e);
-    if (!r.ok()) state.SkipWithError(r.error().c_str());
-    benchmark::DoNotOptimize(r);
-  }
-  state.SetComplexityN(state.range(0));
-  state.SetItemsProcessed(state.iterations() * state.range(0));
+  zefa::bench::eval_each_iteration(state, s, e);
 }
 
 // n pseudo-random lower-case words of 6 to 16 letters.
