@@ -32,6 +32,8 @@ namespace expr = zefa::expr;
 void eval_loop(benchmark::State& state, const Value& ctx, const Value& e) {
   expr::Scope s = expr::Scope().with_fields(ctx);
   zefa::bench::eval_each_iteration(state, s, e);
+  state.SetComplexityN(state.range(0));
+  state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
 // n pseudo-random lower-case words of 6 to 16 letters.
