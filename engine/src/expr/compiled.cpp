@@ -389,14 +389,16 @@ Cache* cache() {
 
 }  // namespace
 
+// The key is the address of the container handle, which for an object or
+// array value is the value itself: taken as such, without a call to reach it.
 Pinned compiled_expression(const Value& object) {
   Cache* c = cache();
-  return Pinned(c ? c->find(&object.obj(), object) : nullptr);
+  return Pinned(c ? c->find(&object, object) : nullptr);
 }
 
 Pinned compiled_program(const Value& array) {
   Cache* c = cache();
-  return Pinned(c ? c->find(&array.arr(), array) : nullptr);
+  return Pinned(c ? c->find(&array, array) : nullptr);
 }
 
 size_t cached_shapes() noexcept {

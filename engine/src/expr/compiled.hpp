@@ -185,9 +185,15 @@ struct Access {
     if (!r.node) return s.eval_into(*r.value, out);
     if (!r.node->literal) return s.exec(*r.node, out);
     // Literal operands are the most common of all: taken here, without a call.
-    const Measure& m = r.node->measure;
-    if (const char* f = m.failure ? m.failure : s.take(m.nodes, m.bytes)) return s.failed(f);
+    if (!charge_literal(s, *r.node)) return false;
     out = *r.node->expr;
+    return true;
+  }
+  // Charges a compiled literal as evaluating it would; its value is then
+  // *node.expr, for the caller to copy where it needs it.
+  static bool charge_literal(Scope& s, const Node& node) noexcept {
+    const Measure& m = node.measure;
+    if (const char* f = m.failure ? m.failure : s.take(m.nodes, m.bytes)) return s.failed(f);
     return true;
   }
   static std::string failure(Scope& s) noexcept { return std::move(s.failure_); }
