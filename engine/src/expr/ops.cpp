@@ -63,8 +63,9 @@ bool collect(Scope& s, const Refs& list, Out& out) {
 }
 
 // The same into an argument list, where a compiled literal is copied straight
-// into its place.
-bool collect(Scope& s, const Refs& list, ArgList& out) {
+// into its place. Inlined: every function operator call passes through here,
+// and a call of its own costs as much as a literal operand.
+[[gnu::always_inline]] inline bool collect(Scope& s, const Refs& list, ArgList& out) {
   for (uint32_t i = 0; i < list.size; ++i) {
     const detail::Ref r = list[i];
     if (r.node && r.node->literal) {
