@@ -98,7 +98,9 @@ Stmt read(const Value& stmt) {
       st.name = use;
     } else if (const Value* let = stmt.find("let")) {
       st.kind = Stmt::Kind::Let;
-      st.name = let;
+      // A name that is no string binds "" (its text), as a string.
+      st.name = let->is_string() ? let : &kNoName;
+      st.hash = Access::hash(st.name->str());
       st.expr.value = member(stmt, "value");
     }
   }

@@ -101,6 +101,7 @@ struct Stmt {
   Ref expr;                // "if", or the "value" of a "let"
   Block then, otherwise;   // "then", "else"
   const Value* name = nullptr;  // "$use", "let"
+  uint64_t hash = 0;            // "let": of the name's text
 };
 
 Stmt read(const Value& stmt);
@@ -203,6 +204,10 @@ struct Access {
   }
   static void push(Scope& s, const Value& name, uint64_t hash, Value value) {
     s.bind(name, hash, std::move(value), nullptr);
+  }
+  // What Scope::set does, with the name as a string value and its hash.
+  static void set(Scope& s, const Value& name, uint64_t hash, Value value) {
+    s.set(name, hash, std::move(value));
   }
   // A referring binding: `value` must outlive it and stay unchanged.
   static void refer(Scope& s, const Value& name, uint64_t hash, const Value& value) {
