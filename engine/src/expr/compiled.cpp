@@ -98,7 +98,9 @@ Stmt read(const Value& stmt) {
       st.name = use;
     } else if (const Value* let = stmt.find("let")) {
       st.kind = Stmt::Kind::Let;
-      st.name = let;
+      // A name that is no string binds "" (its text), as a string.
+      st.name = let->is_string() ? let : &kNoName;
+      st.hash = Access::hash(st.name->str());
       st.expr.value = member(stmt, "value");
     }
   }
@@ -389,14 +391,16 @@ Cache* cache() {
 
 }  // namespace
 
+// The key is the address of the container handle, which for an object or
+// array value is the value itself: taken as such, without a call to reach it.
 Pinned compiled_expression(const Value& object) {
   Cache* c = cache();
-  return Pinned(c ? c->find(&object.obj(), object) : nullptr);
+  return Pinned(c ? c->find(&object, object) : nullptr);
 }
 
 Pinned compiled_program(const Value& array) {
   Cache* c = cache();
-  return Pinned(c ? c->find(&array.arr(), array) : nullptr);
+  return Pinned(c ? c->find(&array, array) : nullptr);
 }
 
 size_t cached_shapes() noexcept {

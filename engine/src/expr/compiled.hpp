@@ -101,6 +101,7 @@ struct Stmt {
   Ref expr;                // "if", or the "value" of a "let"
   Block then, otherwise;   // "then", "else"
   const Value* name = nullptr;  // "$use", "let"
+  uint64_t hash = 0;            // "let": of the name's text
 };
 
 Stmt read(const Value& stmt);
@@ -185,9 +186,15 @@ struct Access {
     if (!r.node) return s.eval_into(*r.value, out);
     if (!r.node->literal) return s.exec(*r.node, out);
     // Literal operands are the most common of all: taken here, without a call.
-    const Measure& m = r.node->measure;
-    if (const char* f = m.failure ? m.failure : s.take(m.nodes, m.bytes)) return s.failed(f);
+    if (!charge_literal(s, *r.node)) return false;
     out = *r.node->expr;
+    return true;
+  }
+  // Charges a compiled literal as evaluating it would; its value is then
+  // *node.expr, for the caller to copy where it needs it.
+  static bool charge_literal(Scope& s, const Node& node) noexcept {
+    const Measure& m = node.measure;
+    if (const char* f = m.failure ? m.failure : s.take(m.nodes, m.bytes)) return s.failed(f);
     return true;
   }
   static std::string failure(Scope& s) noexcept { return std::move(s.failure_); }
@@ -197,6 +204,10 @@ struct Access {
   }
   static void push(Scope& s, const Value& name, uint64_t hash, Value value) {
     s.bind(name, hash, std::move(value), nullptr);
+  }
+  // What Scope::set does, with the name as a string value and its hash.
+  static void set(Scope& s, const Value& name, uint64_t hash, Value value) {
+    s.set(name, hash, std::move(value));
   }
   // A referring binding: `value` must outlive it and stay unchanged.
   static void refer(Scope& s, const Value& name, uint64_t hash, const Value& value) {

@@ -24,32 +24,33 @@ namespace {
 
 const Value kNoName("");
 
-// Arguments without a heap allocation for the common short lists.
+// Arguments without a heap allocation for the common short lists. The
+// operand count is known before evaluating, so a longer list takes its room
+// at once (no more than the operand array itself holds) and never moves.
 class ArgList {
  public:
-  ArgList() noexcept {}
+  explicit ArgList(uint32_t count)
+      : data_(count <= kSmall ? small() : static_cast<Value*>(::operator new(count * sizeof(Value)))) {}
   ArgList(const ArgList&) = delete;
   ArgList& operator=(const ArgList&) = delete;
-  ~ArgList() { std::destroy_n(small(), n_); }
-
-  // A new null argument, to be evaluated into.
-  Value& next() {
-    if (spill_.empty()) {
-      if (n_ < kSmall) return *new (small() + n_++) Value();
-      spill_.reserve(2 * kSmall);
-      for (size_t i = 0; i < n_; ++i) spill_.push_back(std::move(small()[i]));
-    }
-    return spill_.emplace_back();
+  ~ArgList() {
+    std::destroy_n(data_, n_);
+    if (data_ != small()) ::operator delete(data_);
   }
-  Args args() noexcept { return spill_.empty() ? Args(small(), n_) : Args(spill_); }
+
+  // A new null argument, to be evaluated into; at most `count` of them.
+  Value& next() noexcept { return *new (data_ + n_++) Value(); }
+  // A new argument copied from `v`, without first making it null.
+  void push(const Value& v) noexcept { new (data_ + n_++) Value(v); }
+  Args args() const noexcept { return Args(data_, n_); }
 
  private:
   static constexpr size_t kSmall = 4;
   Value* small() noexcept { return std::launder(reinterpret_cast<Value*>(buf_)); }
 
   alignas(Value) unsigned char buf_[kSmall * sizeof(Value)];
-  size_t n_ = 0;  // constructed in buf_
-  std::vector<Value> spill_;
+  Value* data_;
+  size_t n_ = 0;  // constructed in data_
 };
 
 // Evaluates operands (an operand list or a path) in order into `out`; the
@@ -58,6 +59,22 @@ template <class Out>
 bool collect(Scope& s, const Refs& list, Out& out) {
   for (uint32_t i = 0; i < list.size; ++i)
     if (!Access::eval(s, list[i], out.next())) return false;
+  return true;
+}
+
+// The same into an argument list, where a compiled literal is copied straight
+// into its place. Inlined: every function operator call passes through here,
+// and a call of its own costs as much as a literal operand.
+[[gnu::always_inline]] inline bool collect(Scope& s, const Refs& list, ArgList& out) {
+  for (uint32_t i = 0; i < list.size; ++i) {
+    const detail::Ref r = list[i];
+    if (r.node && r.node->literal) {
+      if (!Access::charge_literal(s, *r.node)) return false;
+      out.push(*r.node->expr);
+    } else if (!Access::eval(s, r, out.next())) {
+      return false;
+    }
+  }
   return true;
 }
 
@@ -201,7 +218,7 @@ bool form_get(Scope& s, const Node& n, Value& out) {
     cur = s.lookup(seg);
     while (cur && segs.next(seg)) cur = index_str(*cur, seg);
   } else if (n.args.size != 0) {
-    ArgList list;
+    ArgList list(n.args.size);
     if (!collect(s, n.args, list)) return false;
     const Args segs = list.args();
     // The lookup follows the evaluation: evaluating may move the bindings.
@@ -232,7 +249,7 @@ bool form_get(Scope& s, const Node& n, Value& out) {
   const Value& fn = *n.name;
   const Value* def = s.functions().find(fn.str());
   if (!def || !def->is_object()) return Access::failed(s, "unknown function " + std::string(fn.str()));
-  ArgList list;
+  ArgList list(n.args.size);
   if (!collect(s, n.args, list)) return false;
   Args args = list.args();
   Restore restore(s);
@@ -518,7 +535,7 @@ bool Scope::op(const Node& n, Value& out) {
     case Form::Literal: out = *n.a.value; return true;
     case Form::Coalesce: return form_coalesce(*this, n, out);
   }
-  ArgList list;
+  ArgList list(n.args.size);
   if (!collect(*this, n.args, list)) return false;
   if (!n.entry) return failed("unknown expression op " + std::string(n.name->str()));
   Eval r = n.entry->fn(*this, *n.expr, list.args());

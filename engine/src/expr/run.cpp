@@ -35,15 +35,18 @@ Result<bool> step(const Stmt& st, Scope& scope, Effects& sink, uint64_t& budget,
       return run_block(data::truth(c) ? st.then : st.otherwise, scope, sink, budget, depth + 1);
     }
     case Stmt::Kind::Use: {
-      const Value* rules = scope.lookup("rules");
+      static const Value kRules("rules");
+      static const uint64_t kRulesHash = Access::hash(kRules.str());
+      const Value* rules = Access::lookup(scope, kRules.str(), kRulesHash, &kRules);
       if (!rules) return fail("templates need a rule pack");
-      const Value tpl = (*rules)["templates"][st.name->str()];
-      return run(tpl, scope, sink, budget, depth + 1);
+      // No copy of the template is needed: run() holds the program it is
+      // given before any statement can rebind "rules".
+      return run((*rules)["templates"][st.name->str()], scope, sink, budget, depth + 1);
     }
     case Stmt::Kind::Let: {
       Value v;
       if (!Access::eval(scope, st.expr, v)) return fail(Access::failure(scope));
-      scope.set(st.name->str(), std::move(v));
+      Access::set(scope, *st.name, st.hash, std::move(v));
       return false;
     }
     case Stmt::Kind::Sink: break;

@@ -137,6 +137,17 @@ void Scope::set(std::string_view name, Value value) {
   }
 }
 
+void Scope::set(const Value& name, uint64_t hash, Value value) {
+  const Probe p = find(name.str(), hash);
+  if (p.found) {
+    Binding& b = vars_[slots_[p.slot] - 1];
+    b.own = std::move(value);
+    b.ref = nullptr;
+  } else {
+    bind(name, hash, std::move(value), nullptr);
+  }
+}
+
 const Value* Scope::lookup(std::string_view name) const noexcept {
   const Probe p = find(name, json::hash_bytes(name, seed_));
   return p.found ? &vars_[slots_[p.slot] - 1].value() : nullptr;

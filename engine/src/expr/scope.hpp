@@ -280,6 +280,7 @@ class Scope {
   };
   Probe find(std::string_view name, uint64_t hash) const noexcept;
   Binding* innermost(std::string_view name) noexcept;
+  void set(const Value& name, uint64_t hash, Value value);
   void grow();
 
   const Value* functions_;
