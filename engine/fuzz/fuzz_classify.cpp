@@ -25,16 +25,12 @@ using zefa::testing::check;
 
 // A plan's document parses back into the same plan.
 void check_plan(const Plan& plan) {
-  const std::string text = plan.serialize().dump();
-  auto read = zefa::json::parse(text);
-  check(read.ok());
-  const Value back = std::move(read).value();
-  auto again = Plan::deserialize(back);
+  auto again = Plan::deserialize(zefa::testing::parse_or_abort(plan.serialize().dump()));
   check(again.ok() && again.value() == plan);
 }
 
 void check_value(const Value& v) {
-  check(zefa::json::parse(v.dump()).ok());
+  (void)zefa::testing::parse_or_abort(v.dump());
 }
 
 }  // namespace

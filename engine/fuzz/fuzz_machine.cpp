@@ -25,7 +25,7 @@ using zefa::machine::MachineEvent;
 using zefa::testing::check;
 
 void check_readable(const Machine& m) {
-  check(zefa::json::parse(m.serialize().dump()).ok());
+  (void)zefa::testing::parse_or_abort(m.serialize().dump());
 }
 
 void drive(Machine& m, MachineEvent event, const Value& ctx) {

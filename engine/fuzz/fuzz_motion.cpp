@@ -55,10 +55,7 @@ void check_patch(const Motion& m, const Value& patch) {
 }
 
 void check_readable(const Motion& m) {
-  auto read = zefa::json::parse(m.serialize().dump());
-  check(read.ok());
-  const Value back = std::move(read).value();
-  auto again = zefa::record::read<Motion>(back);
+  auto again = zefa::record::read<Motion>(zefa::testing::parse_or_abort(m.serialize().dump()));
   check(again.ok() && again.value() == m);
 }
 

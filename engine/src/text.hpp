@@ -44,4 +44,19 @@ size_t white_space_at(std::string_view s) noexcept;
 // `s` without leading and trailing Unicode White_Space.
 std::string_view trim_white_space(std::string_view s) noexcept;
 
+// A count or index written in a text (a timer id, an array index in a path,
+// a datapoint id, a time of day): an optional "+", then one or more ASCII
+// digits, below 2^64. Anything else, a sign "-" included, is none.
+inline std::optional<uint64_t> unsigned_decimal(std::string_view s) noexcept {
+  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
+  if (s.empty()) return std::nullopt;
+  uint64_t v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return std::nullopt;
+    if (__builtin_mul_overflow(v, 10, &v) || __builtin_add_overflow(v, static_cast<uint64_t>(c - '0'), &v))
+      return std::nullopt;
+  }
+  return v;
+}
+
 }  // namespace zefa::text

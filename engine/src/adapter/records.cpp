@@ -67,15 +67,9 @@ ReadResult read_timer2(const Value& raw, const Value&, const Value&) { return re
 
 // An unsigned 16-bit decimal: optional "+", then digits only.
 bool read_u16(std::string_view s, unsigned& out) noexcept {
-  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
-  if (s.empty()) return false;
-  unsigned v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<unsigned>(c - '0');
-    if (v > 65535) return false;
-  }
-  out = v;
+  const std::optional<uint64_t> v = text::unsigned_decimal(s);
+  if (!v || *v > 65535) return false;
+  out = static_cast<unsigned>(*v);
   return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include "assembly/entity.hpp"
 #include "data/data.hpp"
+#include "text.hpp"
 
 namespace zefa::assembly::entity {
 
@@ -19,17 +20,11 @@ struct IdOrder {
   uint64_t number = 0;
   std::string_view id;
 
-  explicit IdOrder(std::string_view text) : id(text) {
-    std::string_view s = text;
-    if (!s.empty() && s[0] == '+') s.remove_prefix(1);
-    if (s.empty()) return;
-    uint64_t v = 0;
-    for (char c : s) {
-      if (c < '0' || c > '9') return;
-      if (__builtin_mul_overflow(v, 10, &v) || __builtin_add_overflow(v, static_cast<uint64_t>(c - '0'), &v)) return;
+  explicit IdOrder(std::string_view given) : id(given) {
+    if (const std::optional<uint64_t> v = text::unsigned_decimal(id)) {
+      other = false;
+      number = *v;
     }
-    other = false;
-    number = v;
   }
   friend bool operator<(const IdOrder& a, const IdOrder& b) {
     if (a.other != b.other) return b.other;

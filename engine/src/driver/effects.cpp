@@ -1,10 +1,10 @@
 #include "driver/effects.hpp"
 
 #include <algorithm>
-#include <charconv>
 
 #include "data/data.hpp"
 #include "driver/driver.hpp"
+#include "text.hpp"
 
 namespace zefa::driver {
 
@@ -34,12 +34,10 @@ std::string timer_id(uint64_t index, std::string_view name) {
 std::optional<TimerRef> parse_timer_id(std::string_view id) {
   const size_t colon = id.find(':');
   if (colon == std::string_view::npos || colon == 0 || id[0] != 'c') return std::nullopt;
-  std::string_view digits = id.substr(1, colon - 1);
-  if (!digits.empty() && digits[0] == '+') digits.remove_prefix(1);
-  if (digits.empty()) return std::nullopt;
+  const std::optional<uint64_t> index = text::unsigned_decimal(id.substr(1, colon - 1));
+  if (!index) return std::nullopt;
   TimerRef ref;
-  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), ref.index);
-  if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  ref.index = *index;
   ref.name = id.substr(colon + 1);
   return ref;
 }

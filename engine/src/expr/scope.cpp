@@ -6,6 +6,7 @@
 
 #include "data/data.hpp"
 #include "expr/compiled.hpp"
+#include "text.hpp"
 
 namespace zefa::expr {
 
@@ -16,20 +17,6 @@ const Value kNull;
 inline uint64_t sat_add(uint64_t a, uint64_t b) noexcept {
   uint64_t r;
   return __builtin_add_overflow(a, b, &r) ? std::numeric_limits<uint64_t>::max() : r;
-}
-
-// Reads an unsigned decimal index: optional "+", then digits only, below 2^64.
-bool read_index(std::string_view s, uint64_t& out) noexcept {
-  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
-  if (s.empty()) return false;
-  uint64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-    if (__builtin_mul_overflow(v, 10, &v) || __builtin_add_overflow(v, static_cast<uint64_t>(c - '0'), &v))
-      return false;
-  }
-  out = v;
-  return true;
 }
 
 // Byte equality; names are short, so without a library call for them.
@@ -285,8 +272,8 @@ int64_t Scope::feature(std::string_view section, std::string_view key) const noe
 const Value* index_str(const Value& container, std::string_view key) noexcept {
   if (container.is_object()) return container.find(key);
   if (container.is_array()) {
-    uint64_t i;
-    if (read_index(key, i) && i < container.size()) return &container.arr()[i];
+    const std::optional<uint64_t> i = text::unsigned_decimal(key);
+    if (i && *i < container.size()) return &container.arr()[*i];
   }
   return nullptr;
 }
