@@ -1,6 +1,4 @@
-// The datapoint adapter and the strategies. Operations carry most cases
-// (data/exchanges/adapter_ops.txt, strategy_*.txt); the rows of
-// data/cases/adapter_calls.json are calls no operation makes as such.
+// The datapoint adapter and the strategies, beyond what the operations' exchanges show.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -47,8 +45,7 @@ TEST(Adapter, Calls) {
       {"adapter_make", [](const Args& a) { return record::write(Adapter::make(a[0], a[1], a[2])); }},
       {"adapter_doc", [](const Args& a) { return record::write(doc(a[0])); }},
       {"adapter_write", [](const Args& a) { return shown(doc(a[0]).write(a[1].arr())); }},
-      // [remaps, steps, device]: the remaps after the steps, on
-      // adapter_device.json when no device is given.
+      // [remaps, steps, device?]: the remaps after the steps (default device adapter_device.json).
       {"remaps", [](const Args& a) {
          Adapter ad;
          ad.remaps = a[0];
@@ -62,9 +59,8 @@ TEST(Adapter, Calls) {
   });
 }
 
+// A carried adapter read by many requests at once must not touch its shared nodes.
 TEST(AdapterConcurrency, OneAdapterSharedByThreads) {
-  // A carried adapter is read by many requests at once; its values are
-  // shared, never copied, so reading must not touch the shared nodes.
   Adapter a = doc(J(
       R"({"entries":{"1":["pos","default",null],"2":["sw","enum",{"enumMappingMap":{"1":{"value":"on"}}}]},)"
       R"("enum_ranges":{"sw":[true]},"unsupported":{},"remaps":{"pos":{"invert":true,"bounds":[0,100]},)"
@@ -83,8 +79,7 @@ TEST(AdapterConcurrency, OneAdapterSharedByThreads) {
   for (const std::string& g : got) EXPECT_EQ(g, R"({"pos":70,"sw":true}{"1":70,"2":"1"})");
 }
 
-// Strategies share nothing but their arguments: one configuration and rule
-// pack read by many threads at once, results handed out of the shared values.
+// One configuration and rule pack read by many strategy calls at once.
 TEST(AdapterStrategiesConcurrency, SharedArgumentsAcrossThreads) {
   const Value config = J(
       R"({"valueType":"Enum","valueDesc":"{\"range\":[\"a\"]}","enumMappingMap":{"1":{"value":{"big":[1,2,3]}},"ä":{"value":"x"}}})");
@@ -110,39 +105,28 @@ TEST(AdapterStrategiesConcurrency, SharedArgumentsAcrossThreads) {
   EXPECT_EQ(bad.load(), 0);
 }
 
-namespace {
-
-// Forty entries, codes c0..c4 each held by eight ids; an Enum range and an
-// alias table long enough to be indexed rather than scanned.
-Adapter large_adapter() {
+// Adapters large enough to be indexed (40 entries, codes c0..c4 held by eight ids each, long
+// Enum range and alias table) match codes and ids as a scan would.
+TEST(Adapter, LargeAdaptersMatchCodesAndIdsLikeSmallOnes) {
   std::string entries, range, alias;
   for (int i = 1; i <= 40; ++i)
     entries += (i > 1 ? "," : "") + ("\"" + std::to_string(i) + "\":[\"c" + std::to_string((i - 1) % 5) + "\",\"default\",null]");
   for (int v = 0; v < 30; ++v) range += (v ? "," : "") + std::to_string(v);
   for (int w = 0; w < 20; ++w) alias += "\"w" + std::to_string(w) + "\":" + std::to_string(w) + ",";
-  return doc(J(R"({"entries":{)" + entries + R"(},"enum_ranges":{"c1":[)" + range +
-               R"(]},"unsupported":{},"remaps":{"c2":{"alias":{)" + alias + R"("again":3}}}})"));
-}
-
-}  // namespace
-
-TEST(Adapter, LargeAdaptersMatchCodesAndIdsLikeSmallOnes) {
-  Adapter a = large_adapter();
-  // The first entry holding a code takes its commands; a repeated id keeps
-  // its first place; the first alias word showing a value is written.
+  Adapter a = doc(J(R"({"entries":{)" + entries + R"(},"enum_ranges":{"c1":[)" + range +
+                    R"(]},"unsupported":{},"remaps":{"c2":{"alias":{)" + alias + R"("again":3}}}})"));
+  // First entry of a code takes its commands; a repeated id keeps its place; first alias word wins.
   EXPECT_EQ(shown(a.write(J(R"([{"code":"c3","value":1},{"code":"c0","value":2},{"code":"c3","value":5}])").arr())),
             J(R"({"4":5,"1":2})"));
   EXPECT_EQ(shown(a.write(J(R"([{"code":"c2","value":3},{"code":"c9","value":3}])").arr())), J(R"({"error":"5 no dp for c9"})"));
   EXPECT_EQ(shown(a.write(J(R"([{"code":"c2","value":3}])").arr())), J(R"({"3":"w3"})"));
 
-  // A report in reverse order: ids found by the index, the values of one
-  // code replaced in their first place, values outside c1's range left out.
+  // A reversed report: one code's values replace in its first place; out-of-range c1 values drop.
   std::string report = "{";
   for (int i = 40; i >= 1; --i) report += "\"" + std::to_string(i) + "\":" + std::to_string(i) + (i > 1 ? "," : "}");
   EXPECT_EQ(a.read(J(report), J("{}")).dump(), R"({"c4":5,"c3":4,"c2":3,"c0":1,"c1":2})");
 
-  // A long "strategies" list is looked up by name; a dp map id already
-  // present keeps its entry.
+  // A long "strategies" list is looked up by name; a dp map id already present keeps its entry.
   std::string strategies;
   for (int s = 0; s < 19; ++s) strategies += "\"s" + std::to_string(s) + "\",";
   Value made = record::write(Adapter::make(

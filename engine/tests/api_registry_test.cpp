@@ -1,5 +1,4 @@
-// The rule-pack registry and handle lookup: sharing, broken locks and
-// concurrent use.
+// The rule-pack registry: sharing, broken locks and concurrent use.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -22,6 +21,7 @@ std::string install_request(const std::string& id, const std::string& pack) {
   return R"({"op":"install_rules","rules_id":")" + id + R"(","rules":)" + pack + "}";
 }
 
+// A reference taken before the removal still holds the pack.
 TEST(RuleRegistry, RemovedPackLivesOnWhileInUse) {
   const std::string pack = min_pack_text();
   ASSERT_EQ(zefa::lib::eval_guarded(install_request("held", pack).c_str()), R"({"ok":true,"value":true})");
@@ -29,7 +29,6 @@ TEST(RuleRegistry, RemovedPackLivesOnWhileInUse) {
   ASSERT_TRUE(ref.ok());
   ASSERT_TRUE(ref.value());
   EXPECT_EQ(zefa::lib::eval_guarded(R"({"op":"remove_rules","rules_id":"held"})"), R"({"ok":true,"value":true})");
-  // The request that took its reference before the removal still has the pack.
   EXPECT_EQ(ref.value()->rules.dump(), pack);
   EXPECT_EQ(ref.value()->fingerprint().size(), 64u);
   auto gone = zefa::api::installed("held");
@@ -41,8 +40,8 @@ void fault_in_registry(std::string_view where) {
   if (where == "registry:install") throw std::runtime_error("fault while the registry is locked");
 }
 
+// In a child process: a broken registry stays broken for the process.
 TEST(RuleRegistry, FaultUnderTheLockBreaksItForGood) {
-  // In a child process: a broken registry stays broken for the process.
   EXPECT_EXIT(
       {
         const std::string pack = min_pack_text();
@@ -94,13 +93,7 @@ TEST(RuleRegistry, ConcurrencyInstallRemoveLookup) {
   EXPECT_EQ(malformed.load(), 0);
 }
 
-}  // namespace
-
-namespace {
-
-// Lookups run beside installs and removals of the same id: each sees either
-// no pack or a whole one, with the fingerprint of its own content computed
-// once whichever thread asks first; a thread sees its own changes at once.
+// Lookups beside installs and removals of one id see no pack or a whole one with its own fingerprint.
 TEST(RuleRegistryConcurrency, LookupsBesideChangesOfOneId) {
   const std::string pack = min_pack_text();
   const Value a = zefa::test::J(pack);
@@ -136,7 +129,6 @@ TEST(RuleRegistryConcurrency, LookupsBesideChangesOfOneId) {
     expect(R"({"ok":true,"value":true})", install_request("swap", v.dump()));
     auto mine = zefa::api::lookup("swap");
     if (!mine.ok() || !*mine.value() || !((*mine.value())->rules == v)) ++wrong;
-    // Readers get a chance to meet this pack, however they are scheduled.
     for (int k = 0; k < 1000 && found.load() == seen; ++k) std::this_thread::yield();
     expect(R"({"ok":false,"error":"rule id already registered with different content"})",
            install_request("swap", (round % 2 ? a : b).dump()));

@@ -1,5 +1,4 @@
-// The value codecs. Most cases are the function table
-// data/cases/adapter_codecs.json, byte strings as hex text.
+// The value codecs; byte strings in the case table are hex text.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -93,8 +92,7 @@ TEST(AdapterCodecs, RoundedMatchesTextMethod) {
   std::mt19937_64 rng(7);
   std::uniform_real_distribution<double> unit(-1, 1);
   std::uniform_int_distribution<int> exp(-30, 70);
-  for (int i = 0; i < 200000; ++i) {
-    // Random magnitudes, and values on or next to decimal ties.
+  for (int i = 0; i < 200000; ++i) {  // random magnitudes, and values on or next to decimal ties
     double x = std::ldexp(unit(rng), exp(rng));
     unsigned d = static_cast<unsigned>(rng() % 23);
     if (i % 4 == 1) x = std::nextafter((static_cast<double>(rng() % 100000) + 0.5) / 1e3, rng() % 2 ? 1e9 : -1e9);

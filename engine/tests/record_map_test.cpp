@@ -1,7 +1,4 @@
-// record::OrderedMap against a plain list of pairs: the same operations,
-// with keys drawn from a small pool so that replacement, removal and
-// re-insertion happen often, must leave the same entries in the same order,
-// below and above the size from which the map keeps a hash index.
+// record::OrderedMap against a plain list of pairs, below and above the size where it keeps a hash index.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -37,8 +34,8 @@ void expect_same(const Map& map, const Model& model, const std::string& step) {
   }
 }
 
+// Keys from a small pool, so replacement, removal and re-insertion happen often.
 TEST(OrderedMap, AgreesWithAListOfPairs) {
-  // Pools below, around and far above the indexing size.
   for (int pool : {6, 17, 40, 3000}) {
     std::mt19937 rng(static_cast<unsigned>(pool));
     Map map;
@@ -50,11 +47,10 @@ TEST(OrderedMap, AgreesWithAListOfPairs) {
       const std::string what = "pool " + std::to_string(pool) + " step " + std::to_string(step);
       switch (rng() % 8) {
         case 0:
-        case 1: {  // removal keeps the order of the others
+        case 1:  // removal keeps the order of the others
           EXPECT_EQ(map.erase(key), at < model.size()) << what;
           if (at < model.size()) model.erase(model.begin() + static_cast<std::ptrdiff_t>(at));
           break;
-        }
         case 2:  // operator[] appends a default value for a new key
           map[key] += 1;
           if (at < model.size()) model[at].second += 1;
@@ -84,7 +80,6 @@ TEST(OrderedMap, ManyKeysAfterReserveAndClear) {
   map.reserve(3000);
   for (int i = 0; i < 3000; ++i) map.push_unique("id" + std::to_string(i), i);
   for (int i = 2999; i >= 0; --i) ASSERT_EQ(*map.find("id" + std::to_string(i)), i);
-  // Removing down to a few entries and growing again.
   for (int i = 0; i < 2990; ++i) ASSERT_TRUE(map.erase("id" + std::to_string(i)));
   ASSERT_EQ(map.size(), 10u);
   EXPECT_EQ(map.at(0).first, "id2990");

@@ -1,11 +1,9 @@
-// Typed records read from JSON, for every module that declares one, from
-// function case tables (data/cases/*_reading.json, machine_json_form.json).
+// Typed records read from JSON, for every module that declares one.
 #include "record.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <map>
 
 #include "data/data.hpp"
 #include "machine/machine.hpp"
@@ -156,19 +154,10 @@ const test::CaseFns kReaders = {
     {"Machine", roundtrip<machine::Machine, &machine::Machine::deserialize>},
 };
 
-// Each function is a record type read from "in" and written back, or one of
-// the message builders.
+// Each function is a record type read and written back, or a message builder.
 TEST(RecordReading, Cases) {
   for (const char* file : {"record_reading.json", "protocol_reading.json", "options_reading.json", "machine_json_form.json"})
     test::run_cases(file, kReaders);
-}
-
-TEST(Record, DefaultsAndRequestMembers) {
-  EXPECT_EQ(record::write(record::defaults<Gadget>()).dump(),
-            R"({"name":"","slot":0,"side":null,"weight":1.5,"on":true,"extra":{},"tags":[],"offset":-1})");
-  // Request errors name the member; the host cannot tell their kind.
-  auto bad = record::decode<Gadget>(J(R"({"op":"x","gadget":{"slot":1}})"), "gadget");
-  EXPECT_EQ(bad.error(), (EngineError{ErrorKind::Request, "gadget: missing field `name`"}));
 }
 
 TEST(Record, NonFiniteFloatsAreWrittenNull) {

@@ -1,6 +1,4 @@
-// Rule packs entering the engine. The version rule and validation go through
-// the C API (data/exchanges/rules_validate.txt); the fingerprint is not
-// shown there, so its digests are checked here.
+// Pack fingerprints: SHA-256 of the compact text.
 #include "runtime/rulepack.hpp"
 
 #include <gtest/gtest.h>

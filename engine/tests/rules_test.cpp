@@ -1,7 +1,4 @@
-// Rule packs: the schema checker and patches run from case tables
-// (data/cases/rules_check.json, rules_patch.json); validation messages and
-// composition go through the C API (data/exchanges/rules_*.txt). Here: what
-// needs threads, generated input or shared values.
+// Rule packs: what needs threads, generated input or shared values beyond the case tables.
 #include "rules/rules.hpp"
 
 #include <gtest/gtest.h>
@@ -37,8 +34,7 @@ TEST(RulesCheck, Cases) {
                                         }}});
 }
 
-// The embedded schema is the library's own text: it parses to an object and
-// every "$ref" in it resolves, so validation never meets a broken schema.
+// Every "$ref" of the embedded schema resolves, so validation never meets a broken schema.
 TEST(RulesSchema, EmbeddedSchemaIsSound) {
   const Value& schema = rules::schema::SCHEMA();
   ASSERT_TRUE(schema.is_object());
@@ -72,8 +68,7 @@ TEST(RulesSchemaConcurrency, FirstUseFromManyThreadsSeesOneSchema) {
   for (const void* p : seen) EXPECT_EQ(p, seen[0]);
 }
 
-// Repeats are found by hashing past a few items: equal values in another
-// member order or sign of zero are repeats; 1, 1.0 and "1" are not.
+// Hashed repeat search: another member order or sign of zero repeats; 1, 1.0 and "1" do not.
 TEST(RulesCheck, LongArraysFindTheFirstRepeat) {
   Value node = J(R"({"uniqueItems": true})");
   std::string text = "[";
@@ -87,8 +82,8 @@ TEST(RulesCheck, LongArraysFindTheFirstRepeat) {
   EXPECT_EQ(outcome(rules::check(J(distinct), node, node, "")), "ok");
 }
 
+// An instance at the parser's nesting limit, walked by a recursive node.
 TEST(RulesCheck, DeepInstancesStayWithinTheirOwnNesting) {
-  // An instance at the parser's nesting limit, walked by a recursive node.
   std::string text(127, '[');
   text += "1";
   text += std::string(127, ']');
@@ -101,8 +96,7 @@ TEST(RulesCheck, DeepInstancesStayWithinTheirOwnNesting) {
   EXPECT_EQ(outcome(rules::check(J(text), strict, strict, "")), expected);
 }
 
-// Values share their nodes: patching must copy before it writes, leaving
-// copies, the patch (even when it is the target) and the request intact.
+// Patching copies before it writes: copies, the patch (even as target) and the request stay intact.
 TEST(RulesPatch, LeavesCopiesAndThePatchUntouched) {
   Value base = J(R"({"a": {"s": [1], "t": {"u": 1}}})");
   Value copy = base;

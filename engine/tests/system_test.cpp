@@ -22,8 +22,7 @@ using zefa::json::Value;
 
 std::string eval(const std::string& req) { return zefa::lib::eval_guarded(req.c_str()); }
 
-// The curtain-and-lamp pack installed as "cl" and the members that describe
-// its device, ready to follow the operation name of a request.
+// The curtain-and-lamp pack and the device members that follow a request's operation name.
 struct Fixture {
   std::string pack = zefa::test::load("curtain_lamp_pack.json").dump();
   std::string device = zefa::test::load("curtain_lamp_device.json").dump();
@@ -67,8 +66,7 @@ uint64_t opened(const std::string& reply) {
 
 std::atomic<bool> armed{false};
 void fault_when_armed(std::string_view where) {
-  // Every read of an entity state passes here, in both the live and the
-  // stateless form of input handling.
+  // Every entity state read, live or stateless, passes here.
   if (where == "assembly:state" && armed.load()) throw std::runtime_error("fault while reading a state");
 }
 
@@ -79,8 +77,7 @@ bool panics(const std::string& req) {
   return reply == R"({"ok":false,"error":"engine panic"})";
 }
 
-// Run in a child process (a broken driver stays broken for the process);
-// the count of unexpected replies is the exit code.
+// In a child process (a broken driver stays broken); the exit code counts unexpected replies.
 int fault_in_drive() {
   Fixture f;
   zefa::testing::set_fault_hook(&fault_when_armed);
@@ -132,8 +129,7 @@ int fault_in_handle() {
   const std::string expected = eval(handle(linked, kReport));
   if (value_of(expected)["driver"].is_null()) ++failed;
   if (!panics(handle(linked, kReport))) ++failed;
-  // The same document gives the same answer as before the fault; the
-  // pack, the live driver and its handle are as they were.
+  // The same document answers as before; the pack, live driver and handles are as they were.
   if (eval(handle(linked, kReport)) != expected) ++failed;
   if (eval(live("snapshot", h)) != before) ++failed;
   if (opened(eval(f.built("open"))) != h + 1) ++failed;
@@ -144,11 +140,8 @@ TEST(DriverFaults, FaultInHandleChangesNothingTheHostHolds) {
   EXPECT_EXIT(std::exit(fault_in_handle()), ::testing::ExitedWithCode(0), "fault while reading a state");
 }
 
-// Sixteen threads mix rule installs and removals, stateless drivers, live
-// drivers of their own and live drivers shared by all, and requests that
-// are malformed. Every reply is well-formed; nothing panics or is poisoned;
-// a shared handle stays open, a private one is closed only by its owner, and
-// no handle is handed out twice.
+// Installs, removals, stateless, private and shared live drivers and malformed requests at once:
+// replies are well-formed, nothing panics or is poisoned, and no handle is handed out twice.
 TEST(SystemConcurrency, MixedRequestsFromSixteenThreads) {
   const Fixture f;
   ASSERT_EQ(eval(f.install("cl")), R"({"ok":true,"value":true})");
@@ -241,9 +234,7 @@ TEST(SystemConcurrency, MixedRequestsFromSixteenThreads) {
           }
           default: {
             static const char* const kMalformed[] = {R"({"op":"drive","handle":-1,"input":{}})",
-                                                     R"({"op":"drive","handle":1.0})",
                                                      R"({"op":"close","handle":18446744073709551615})",
-                                                     R"({"op":"view","handle":"1"})",
                                                      R"({"op":"drive","handle":1,"now":null,"input":{"type":"timer"}})",
                                                      R"({"op":"handle","rules_id":"cl"})",
                                                      R"({"op":"install_rules","rules_id":"","rules":{}})",
@@ -251,7 +242,6 @@ TEST(SystemConcurrency, MixedRequestsFromSixteenThreads) {
                                                      R"({"op":"create","rules":{"version":2}})",
                                                      R"({"op":)",
                                                      "\xff\xfe",
-                                                     "[]",
                                                      R"({"op":"nope"})"};
             const std::string req = kMalformed[(t + n) % std::size(kMalformed)];
             const Value v = check(req, eval(req), false);
