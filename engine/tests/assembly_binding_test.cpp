@@ -1,5 +1,4 @@
-// Property bindings: reads, writes and the readable test of every source
-// kind (data/cases/assembly_bindings.json), and the read cache.
+// Property bindings of every source kind, and the read cache.
 #include "assembly/binding.hpp"
 
 #include <gtest/gtest.h>
@@ -40,41 +39,26 @@ Binding bind(const Value& source, const Value& total = Value()) {
   return b;
 }
 
-// Rows with "error" fail with that message, others give "want".
-std::string expected(const Value& c) {
-  const Value* error = c.find("error");
-  return error ? "error: " + std::string(error->str()) : c["want"].dump();
-}
-
-TEST(AssemblyBinding, Reads) {
+// Every table of the file: reads, writes (failures keep their kind), the
+// readable test and the source records; rows with "error" fail with it.
+TEST(AssemblyBinding, Cases) {
   const Fixture f;
+  auto expected = [](const Value& c) {
+    const Value* error = c.find("error");
+    return error ? "error: " + std::string(error->str()) : c["want"].dump();
+  };
   for (const Value& c : f.file["reads"].arr()) {
     ReadCache cache;
     auto got = bind(c["source"], c["total"]).read(f.plans, f.status(), f.rules(), c["definition"], cache);
     EXPECT_EQ(got.ok() ? got.value().dump() : "error: " + got.error(), expected(c)) << c.dump();
   }
-}
-
-// Failures also keep their kind.
-TEST(AssemblyBinding, Writes) {
-  const Fixture f;
   for (const Value& c : f.file["writes"].arr()) {
     auto got = bind(c["source"], c["total"]).write(f.plans, c["value"], f.status(), f.rules(), c["definition"]);
     EXPECT_EQ(got.ok() ? Value(got.value()).dump() : "error: " + got.error().to_string(), expected(c)) << c.dump();
-    if (!got.ok()) {
-      EXPECT_EQ(static_cast<int>(got.error().kind), c["kind"].as_u64()) << c.dump();
-    }
+    if (!got.ok()) { EXPECT_EQ(static_cast<int>(got.error().kind), c["kind"].as_u64()) << c.dump(); }
   }
-}
-
-TEST(AssemblyBinding, Readable) {
-  const Fixture f;
   for (const Value& c : f.file["readable"].arr())
     EXPECT_EQ(bind(c[0]).readable(f.plans, f.rules()), c[1].as_bool()) << c.dump();
-}
-
-TEST(AssemblyBinding, SourceRecords) {
-  const Fixture f;
   for (const Value& c : f.file["sources"].arr()) {
     auto got = record::read<assembly::Source>(c[0]);
     EXPECT_EQ(got.ok() ? record::write(got.value()).dump() : Value(json::Object{{"error", Value(got.error())}}).dump(),
@@ -82,24 +66,14 @@ TEST(AssemblyBinding, SourceRecords) {
   }
 }
 
-// Counts the entity state computations of reads.
 std::atomic<int> computed{0};
-void count_states(std::string_view where) {
-  if (where == "assembly:state") ++computed;
-}
 
-struct Counting {
-  Counting() {
-    computed = 0;
-    testing::set_fault_hook(count_states);
-  }
-  ~Counting() { testing::set_fault_hook(nullptr); }
-};
-
-// Reads served from the cache give the values of fresh reads.
+// Reads served from the cache give the values of fresh reads; the fault hook
+// counts the entity state computations.
 TEST(AssemblyReadCache, OneStatePerPlanAndTotal) {
   const Fixture f;
-  const Counting counting;
+  computed = 0;
+  testing::set_fault_hook([](std::string_view where) { computed += where == "assembly:state"; });
   ReadCache cache;
   const Value number = J(R"({"type":"number"})");
   auto read = [&](const Value& source, double total = 0) {
@@ -144,6 +118,7 @@ TEST(AssemblyReadCache, OneStatePerPlanAndTotal) {
   ReadCache next;
   EXPECT_TRUE(bind(power).read(f.plans, f.status(), f.rules(), number, next).ok());
   EXPECT_EQ(computed.load(), 8);
+  testing::set_fault_hook(nullptr);
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// Classification and plan behaviour whose fixtures are best made in code:
-// deep and wide variant trees, and long code lists meeting in `affected`.
+// Deep and wide variant trees, and long code lists meeting in `affected`.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -15,8 +14,7 @@ namespace {
 using json::Value;
 using test::J;
 
-// A rule pack whose one entity nests `groups` variant groups, each a template
-// naming the next one `fan` times, around `leaf`.
+// One entity nesting `groups` variant groups, each naming the next `fan` times, around `leaf`.
 Value nested(int groups, int fan, std::string_view leaf) {
   json::Object templates;
   for (int i = 0; i < groups; ++i) {
@@ -35,6 +33,7 @@ std::string failure(const Value& rules) {
   return got.ok() ? "no error" : got.error().to_string();
 }
 
+// Variant trees are bounded in nesting and in tries.
 TEST(Classify, VariantTreesAreBounded) {
   const char* builds = R"({"steps":[{"set":"config.deep","value":true}]})";
   auto deepest = assembly::entity::classify(J(R"({"category":"c"})"), Value(), nested(64, 1, builds), Value());
@@ -53,8 +52,7 @@ std::vector<std::string> codes(int from, int count) {
   return out;
 }
 
-// Short lists are shown by the "on_update" exchanges; long lists on both
-// sides meet through a set.
+// Long lists on both sides meet through a set.
 TEST(PlanAffected, LongLists) {
   assembly::Plan plan;
   plan.depends_on = codes(0, 100);

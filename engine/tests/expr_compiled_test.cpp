@@ -1,7 +1,5 @@
-// Shapes read once per node: an expression met for the first time, compiled
-// on the second meeting and found in the thread's cache on the third must
-// give the same result, the same failure and take the same budgets; and no
-// release of a value may let an old shape answer. Programs: expr_run_test.cpp.
+// Expressions first met, compiled and cached agree in result, failure and budgets;
+// released values never let an old shape answer.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -19,39 +17,31 @@ using zefa::test::J;
 
 namespace {
 
-// Everything an evaluation leaves behind, as one text.
-std::string outcome(const Scope& s, const zefa::expr::Eval& r, size_t vars) {
-  return (r.ok() ? r.value().dump() : "error: " + r.error()) + " ops " + std::to_string(s.ops) + " nodes " +
-         std::to_string(s.nodes) + " bytes " + std::to_string(s.bytes) + " vars " +
-         std::to_string(s.size() - vars) + " depth " + std::to_string(s.depth);
-}
-
-// Budget variants: the full budgets, then each cut to half of what the full
-// evaluation took, so that limits strike in the middle of it.
 struct Budgets {
   uint64_t ops, nodes, bytes;
 };
 
-// `expr` three times over fresh scopes of the same budgets: first sight,
-// compiled, cached. Returns the first outcome; the others must equal it.
-std::string thrice(const Value& expr, const Value& scope, const Value& ctx, const Budgets& b) {
+// `expr` over three fresh scopes of budgets `b`: first sight, compiled, cached.
+void thrice(const Value& expr, const Value& scope, const Value& ctx, const Budgets& b) {
   std::string first;
   for (int pass = 0; pass < 3; ++pass) {
     Scope s = Scope(scope["functions"]).with_fields(ctx);
     if (scope.find("rules")) s.with("rules", scope["rules"]);
     s.ops = b.ops, s.nodes = b.nodes, s.bytes = b.bytes;
     const size_t vars = s.size();
-    const std::string got = outcome(s, s.eval(expr), vars);
+    const auto r = s.eval(expr);
+    const std::string got = (r.ok() ? r.value().dump() : "error: " + r.error()) + " ops " + std::to_string(s.ops) +
+                            " nodes " + std::to_string(s.nodes) + " bytes " + std::to_string(s.bytes) + " vars " +
+                            std::to_string(s.size() - vars) + " depth " + std::to_string(s.depth);
     if (pass == 0) first = got;
     EXPECT_EQ(got, first) << "pass " << pass;
   }
-  return first;
 }
 
+// Fresh copies (never met before) under the full budgets, then each cut to half of what they took.
 void agree(const Value& expr, const Value& scope, const Value& ctx) {
   namespace limits = zefa::expr::limits;
   const Budgets full{limits::kOps, limits::kNodes, limits::kBytes};
-  // A copy made of fresh nodes is met for the first time again.
   thrice(J(expr.dump()), scope, ctx, full);
   Scope probe = Scope(scope["functions"]).with_fields(ctx);
   if (scope.find("rules")) probe.with("rules", scope["rules"]);
@@ -89,12 +79,10 @@ TEST(ExprCompiled, OperatorCasesAgreeOnEveryPass) {
   EXPECT_GT(zefa::expr::detail::cached_shapes(), 0u);
 }
 
-// Literals inside a compiled expression are measured once; what they are
-// charged, and how they fail, stays that of a literal evaluated plainly.
+// Literals inside a compiled expression are charged and fail as when evaluated plainly.
 TEST(ExprCompiled, MeasuredLiteralsChargeAsBefore) {
   const Value none = J("{}");
-  // Values at the per-value limits, plainly and inside a call. Keys count as
-  // text but not as nodes.
+  // Values at the per-value limits; keys count as text but not as nodes.
   const std::pair<Value, const char*> values[] = {
       {Value(std::string(1'048'576, 'x')), "ok"},
       {Value(std::string(1'048'577, 'x')), "error: rule text size limit exceeded"},
@@ -125,9 +113,7 @@ TEST(ExprCompiled, MeasuredLiteralsChargeAsBefore) {
   }
 }
 
-// Expressions built, evaluated and released one after another: their nodes'
-// addresses come back for other expressions, which must never be answered
-// with a shape of an earlier one.
+// Released nodes' addresses come back for new expressions, never answered with an old shape.
 TEST(ExprCompiled, ReleasedNodesNeverAnswerForNewOnes) {
   for (int i = 0; i < 3'000; ++i) {
     const Value e = J(R"({"op":"add","args":[)" + std::to_string(i) + ",1]}");
@@ -138,6 +124,5 @@ TEST(ExprCompiled, ReleasedNodesNeverAnswerForNewOnes) {
       ASSERT_EQ(r.value(), Value(i + 1)) << "pass " << pass;
     }
   }
-  // The cache holds a bounded number of shapes whatever went through it.
   EXPECT_LE(zefa::expr::detail::cached_shapes(), 1024u);
 }

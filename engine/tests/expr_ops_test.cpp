@@ -1,8 +1,4 @@
-// The operator case tables (data/cases/expr_ops.json, expr_data_ops.json,
-// expr_limits.json). Every case evaluates an expression in a fresh scope
-// over the table's scope: "eval" gives the result or {"error": message},
-// "size" the result's length, "spent" [result, the named budgets it took].
-// Every case must leave the scope's bindings and nesting as it found them.
+// The operator case tables; every case must leave the scope's bindings and nesting as it found them.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -20,8 +16,7 @@ namespace limits = zefa::expr::limits;
 
 namespace {
 
-// Scope members: "context" (its members become variables), "functions",
-// "rules".
+// "eval" gives the result, "size" its length, "spent" [result, the budgets named].
 zefa::test::CaseFns evaluators(Value scope) {
   auto run = [scope](const Value& expr, const auto& show) {
     Scope s = Scope(scope["functions"]).with_fields(scope["context"]);

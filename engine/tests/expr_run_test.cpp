@@ -1,7 +1,4 @@
-// The statement interpreter: the program table data/cases/expr_run.json with
-// the templates of data/expr_run_rules.json, programs met for the first time,
-// compiled and cached giving the same outcome, and rule packs shared by
-// threads.
+// The statement interpreter: the program table, compiled and cached passes, shared rule packs.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -21,8 +18,7 @@ using zefa::test::J;
 
 namespace {
 
-// Records {"emit": value-expression}; {"stop": true} stops; {"fail": text}
-// fails with a Value-kind error; anything else is refused.
+// Test statements: "emit" records a value, "stop" stops, "fail" fails.
 class Recorder : public zefa::expr::Effects {
  public:
   Array emitted;
@@ -47,8 +43,6 @@ struct Ran {
   uint64_t ops = 0;  // operator evaluations left
 };
 
-// Runs a program at `depth` with a statement budget, the rule pack bound
-// unless null.
 Ran run(const Value& program, const Value& rules, uint64_t budget = 10'000, uint64_t depth = 0) {
   Scope s;
   if (!rules.is_null()) s.with("rules", rules);
@@ -108,8 +102,7 @@ TEST(ExprRun, Cases) {
   });
 }
 
-// Every case of the table, under full and nearly empty statement budgets, met
-// three times: first sight, compiled, cached.
+// Every program case, under full and nearly empty budgets, agrees on first sight, compiled and cached.
 TEST(ExprCompiled, ProgramCasesAgreeOnEveryPass) {
   const Value rules = zefa::test::load("expr_run_rules.json");
   const Value groups = zefa::test::load("cases/expr_run.json");
@@ -146,8 +139,7 @@ TEST(ExprCompiled, ChangedValuesAreReadAgain) {
   EXPECT_EQ(run(program, Value()).emitted.dump(), "[1,2]");
 }
 
-// A template may rebind "rules" while it runs; the running program is held
-// by the interpreter, not by the binding.
+// A template that rebinds "rules" while it runs keeps running: must not fault.
 TEST(ExprRun, ProgramOutlivesItsBinding) {
   Scope s;
   s.push("rules", J(R"({"templates":{"t":[{"let":"rules","value":null},{"emit":"still here"},{"emit":"and here"}]}})"));
@@ -158,8 +150,7 @@ TEST(ExprRun, ProgramOutlivesItsBinding) {
   EXPECT_EQ(Value(rec.emitted).dump(), R"(["still here","and here"])");
 }
 
-// Scopes on several threads share one rule pack and one context by
-// reference; each thread's results are its own.
+// Scopes on several threads share one rule pack and context by reference.
 TEST(ExprConcurrency, SharedRulePackAcrossThreads) {
   const SharedPack pack;
   std::atomic<int> good{0};
@@ -172,8 +163,7 @@ TEST(ExprConcurrency, SharedRulePackAcrossThreads) {
   EXPECT_EQ(good.load(), 800);
 }
 
-// The same while short-lived threads come and go, each with a shape cache of
-// its own, released with it.
+// The same while short-lived threads, each with its own shape cache, come and go.
 TEST(ExprCompiledConcurrency, ThreadsShareOnePackWhileOthersComeAndGo) {
   const SharedPack pack;
   std::atomic<int> bad{0};

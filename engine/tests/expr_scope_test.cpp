@@ -13,17 +13,7 @@ using zefa::json::Value;
 using zefa::test::J;
 namespace expr = zefa::expr;
 
-namespace {
-
-std::vector<std::string> strings(const Value& list) {
-  std::vector<std::string> out;
-  for (const Value& s : list.arr()) out.emplace_back(s.str());
-  return out;
-}
-
-}  // namespace
-
-// The scope's helpers, from the function table data/cases/expr_scope.json.
+// The scope's helpers, from their function table.
 TEST(ExprScope, Cases) {
   using zefa::test::Args;
   zefa::test::run_cases("expr_scope.json", {
@@ -41,7 +31,9 @@ TEST(ExprScope, Cases) {
       {"assign", [](const Args& a) {
          const std::string before = a[0].dump();
          Scope s = Scope().with("x", a[0]);
-         auto r = s.assign(strings(a[1]), a[2]);
+         std::vector<std::string> path;
+         for (const Value& p : a[1].arr()) path.emplace_back(p.str());
+         auto r = s.assign(path, a[2]);
          if (a[0].dump() != before) return Value("the bound value changed");
          return zefa::test::outcome(r, [&](const auto&) { return *s.lookup("x"); });
        }},
@@ -53,6 +45,7 @@ TEST(ExprScope, Cases) {
   });
 }
 
+// Measuring counters saturate instead of overflowing.
 TEST(ExprScope, VisitCountersSaturate) {
   uint64_t nodes = 0, bytes = std::numeric_limits<uint64_t>::max() - 1;
   auto r = expr::bounded::visit(J(R"(["abc"])"), nodes, bytes, 0);
@@ -70,8 +63,7 @@ TEST(ExprScope, VisitCountersSaturate) {
   EXPECT_EQ(bytes, 5u);
 }
 
-// Bindings refer to the context and the rule pack; a change makes an owned
-// copy, so shared values are never written through.
+// Bindings refer to the context and rule pack until changed; shared values are never written through.
 TEST(ExprScope, BindingsReferUntilChanged) {
   const Value ctx = J(R"({"a":1,"b":{"c":2}})");
   const Value rules = J(R"({"x":1})");
@@ -99,8 +91,7 @@ TEST(ExprScope, BindingsReferUntilChanged) {
   EXPECT_EQ(Scope().with_fields(rules["x"]).size(), 0u);  // not an object: binds nothing
 }
 
-// The variable index against a plain list scanned from the end, over random
-// pushes, sets and cuts with few names (many shadowed bindings).
+// The variable index against a list scanned from the end, over random pushes, sets and cuts.
 TEST(ExprScope, BindingIndexMatchesStack) {
   std::mt19937 rng(7);
   Scope s;

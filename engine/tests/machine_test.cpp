@@ -1,6 +1,5 @@
-// State machines: the programs of each event, emitted-value checks, reset,
-// all-or-nothing invocation and shared configuration. The case table is
-// data/cases/machine_programs.json; the JSON form is read in record_test.cpp.
+// State machines: the programs of each event, the instruction budget and
+// copies sharing one configuration.
 #include "machine/machine.hpp"
 
 #include <gtest/gtest.h>
@@ -29,10 +28,6 @@ Value with_props(const Value& update) {
   return J(std::string(R"({"props":)") + kProps + R"(,"update":)" + update.dump() + "}");
 }
 
-Machine with_state(const Value& config, const Value& state) {
-  return Machine::deserialize(Value(json::Array{config, state})).value();
-}
-
 // {"props", "timers", "commands"}, each left out when empty.
 Value effects_json(const MachineEffects& e) {
   json::Object o;
@@ -42,18 +37,15 @@ Value effects_json(const MachineEffects& e) {
   return Value(std::move(o));
 }
 
-// The function table data/cases/machine_programs.json. A case's setup holds
-// "config", or "update" under the shared properties; "state" (else the
-// initial one); "call" "make" (nothing more), "reset" (Machine::reset) or an
-// invocation for "event" (default "update") with "context" (default {}).
-// The result is [the effects, {"error": message} or "ok" (make, reset), the
-// state after]; whatever a program leaves must read back. The properties a
-// program may emit are kProps unless the case gives its own "config".
+// A case's setup: "config", or "update" under kProps; "state"; "call" "make",
+// "reset" or an invocation of "event" with "context". Gives [effects or
+// error or "ok", the state after]; every state left must read back.
 Value machine_case(const test::Args& a) {
   constexpr std::string_view kEvents[] = {"update", "timer", "reset", "write"};  // as MachineEvent
   const Value& c = a[0];
   const Value config = c.find("config") ? c["config"] : with_props(c["update"]);
-  Machine m = c.find("state") ? with_state(config, c["state"]) : Machine::make(config);
+  Machine m = c.find("state") ? Machine::deserialize(Value(json::Array{config, c["state"]})).value()
+                               : Machine::make(config);
   std::string_view call = c["call"].str(), event = c.find("event") ? c["event"].str() : "update";
   Value result("ok");
   if (call == "reset") {
@@ -89,6 +81,7 @@ TEST(Machine, Programs) {
                     }}});
 }
 
+// An invocation runs at most 10,000 statements.
 TEST(MachineInvoke, StatementBudget) {
   auto run = [](size_t statements) {
     Machine m = Machine::make(with_props(Value(json::Array(statements, J(R"({"set":"state.n","value":1})")))));
@@ -99,43 +92,7 @@ TEST(MachineInvoke, StatementBudget) {
   EXPECT_EQ(run(10'001), "rule instruction limit exceeded {}");
 }
 
-TEST(MachineInvoke, AllOrNothing) {
-  // Each program changes the state, emits, arms a timer and sends before it
-  // fails; none of it survives.
-  const char* prefix =
-      R"({"set":"state.a","value":2},{"let":"state","value":{"x":1}},{"emit":"level","value":1},)"
-      R"({"timer":"t","after":1},{"send":{"code":"c","value":1}})";
-  // A failure found after the program ran, and one inside it.
-  const char* failures[][2] = {
-      {R"({"emit":"nope","value":1})", "converter emits undeclared property nope"},
-      {R"({"set":"state","value":{"op":"error","message":"late"}})", "late"},
-  };
-  for (const auto& f : failures) {
-    Machine m = with_state(with_props(J(std::string("[") + prefix + "," + f[0] + "]")), J(R"({"a":1})"));
-    const Machine before = m;
-    Result<MachineEffects> r = m.invoke(MachineEvent::Update, J("{}"));
-    ASSERT_FALSE(r.ok()) << f[0];
-    EXPECT_EQ(r.error(), EngineError::from(f[1]));
-    EXPECT_EQ(m.state().dump(), R"({"a":1})") << f[0];
-    EXPECT_TRUE(m.state().same(before.state())) << f[0];
-  }
-}
-
-TEST(Machine, CopiesShareTheConfiguration) {
-  const Value config = with_props(J(R"([{"set":"state.n","value":1}])"));
-  Machine a = Machine::make(config);
-  Machine b = a;
-  // One node: the configuration is held by reference, never copied.
-  EXPECT_TRUE(b.config().same(config));
-  // A machine read from a document shares the document's configuration.
-  const Value doc = a.serialize();
-  EXPECT_TRUE(Machine::deserialize(doc).value().config().same(doc["config"]));
-  // The states are separate: a copy's invocation leaves the original alone.
-  ASSERT_TRUE(b.invoke(MachineEvent::Update, J("{}")).ok());
-  EXPECT_EQ(b.state().dump(), R"({"n":1})");
-  EXPECT_EQ(a.state().dump(), "{}");
-}
-
+// Copies share the configuration by reference and invoke on their own states.
 TEST(MachineConcurrency, CopiesInvokeOnManyThreads) {
   const Value config = J(std::string(R"({"props":)") + kProps + R"(,
       "initial_state": {"n": 0, "log": []},
@@ -143,6 +100,9 @@ TEST(MachineConcurrency, CopiesInvokeOnManyThreads) {
                  {"emit": "level", "value": {"op": "get", "path": "state.n"}},
                  {"timer": "t", "after": 1}]})");
   const Machine original = Machine::make(config);
+  EXPECT_TRUE(Machine(original).config().same(config));
+  const Value doc = original.serialize();
+  EXPECT_TRUE(Machine::deserialize(doc).value().config().same(doc["config"]));
   std::vector<std::thread> threads;
   std::vector<int> good(8, 0);
   for (int t = 0; t < 8; ++t) {
