@@ -1,8 +1,5 @@
-// The cover model, from the case tables of data/cases: cover settings as a
-// pack's "cover_defaults" sets them (a pack's schema admits only well-formed
-// ones, so the reader's own messages are reached only here), covers built
-// from the assembly's covers list, and the motion tracker: its JSON form and
-// scenarios of updates with the patch, timer action and tracker after each.
+// The cover model from the case tables of data/cases: cover settings (whose
+// reader messages a pack's schema never lets through), covers, the motion tracker.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -50,10 +47,6 @@ TEST(CoverSettings, Cases) {
 
 Cover cover(const Value& v) { return test::record_of<Cover>(v); }
 
-std::optional<std::string> group(const Value& v) {
-  return v.is_string() ? std::optional<std::string>(v.str()) : std::nullopt;
-}
-
 Value code(const std::optional<data::Role>& r) { return r ? Value(r->code) : Value(); }
 
 // The members of a settings form that differ from every field's default.
@@ -66,9 +59,8 @@ Value changed(const CoverSettings& s) {
   return Value(std::move(out));
 }
 
-// make_covers from given [rules, plans] and [entry, device_settings, block].
-// The entry's members are copied, the switches start empty and the cover
-// reads back; the row shows what the rules and the block decided.
+// make_covers: the entry's members copied, no switches yet, the cover reads
+// back; the row shows what the rules and the block decided.
 Value made(const Args& a) {
   const auto plans = test::record_of<std::vector<assembly::Plan>>(a[1]);
   const auto entry = test::record_of<assembly::CoverEntry>(a[2]);
@@ -89,34 +81,25 @@ TEST(DriverCover, Cases) {
       {"form", [](const Args& a) { return test::outcome(record::read<Cover>(a[0]), test::round_trip<Cover>); }},
       {"value", [](const Args& a) { return cover(a[0]).value(a[1].str()); }},
       {"applies", [](const Args& a) { return Value(cover(a[0]).applies(a[1].str())); }},
-      {"own", [](const Args& a) { return driver::cover::own(a[0], group(a[1])); }},
+      {"own", [](const Args& a) {
+         return driver::cover::own(a[0], a[1].is_string() ? std::optional<std::string>(a[1].str()) : std::nullopt);
+       }},
       {"make", made},
   });
 }
 
-Motion motion(const Value& v) { return test::record_of<Motion>(v); }
-
-std::string_view action_name(TimerAction a) {
-  return a == TimerAction::Cancel ? "cancel" : a == TimerAction::Arm ? "arm" : "leave";
-}
-
-// `base` with the members of `over` replaced.
-Value with(Value base, const Value& over) {
-  for (const json::Member& m : over.obj()) base.obj_mut().insert_or_assign(m.name(), m.value);
-  return base;
-}
-
-TEST(DriverMotion, Form) {
+// The tracker's form, and scenarios of reports with the patch, timer action and tracker after each.
+TEST(DriverMotion, FormAndScenarios) {
   test::run_cases("driver_motion_form.json", {
       {"form", [](const Args& a) { return test::outcome(record::read<Motion>(a[0]), test::round_trip<Motion>); }},
   });
-}
-
-TEST(DriverMotion, Scenarios) {
   const Value file = test::load("cases/driver_motion_scenarios.json");
   for (const Value& sc : file["scenarios"].arr()) {
     const std::string name(sc["name"].str());
-    Motion m = motion(with(file["base"], sc["motion"].is_object() ? sc["motion"] : Value::object()));
+    Value base = file["base"];
+    if (sc["motion"].is_object())
+      for (const json::Member& m : sc["motion"].obj()) base.obj_mut().insert_or_assign(m.name(), m.value);
+    Motion m = test::record_of<Motion>(base);
     Value codes = sc["codes"];
     size_t n = 0;
     for (const Value& step : sc["steps"].arr()) {
@@ -131,7 +114,8 @@ TEST(DriverMotion, Scenarios) {
       const Motion::Update u = m.update(codes, changed, active, timer);
       const std::string where = name + ", step " + std::to_string(n);
       EXPECT_EQ(u.patch.dump(), step["patch"].dump()) << where;
-      EXPECT_EQ(action_name(u.action), step["action"].str()) << where;
+      EXPECT_EQ(u.action == TimerAction::Cancel ? "cancel" : u.action == TimerAction::Arm ? "arm" : "leave",
+                step["action"].str()) << where;
       EXPECT_EQ(u.settle, m.settle) << where;
       const Value form = test::round_trip(m);
       for (const json::Member& e : step["expect"].obj())

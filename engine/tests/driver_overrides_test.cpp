@@ -1,5 +1,4 @@
-// Override application: device preparation and descriptor patches, from the
-// case tables data/cases/driver_prepare.json and driver_patch.json.
+// Override application from case tables: device preparation and descriptor patches.
 #include "driver/overrides.hpp"
 
 #include <gtest/gtest.h>
@@ -36,9 +35,8 @@ TEST(DriverOverrides, Prepare) {
   });
 }
 
-// [rules, device, assembly, plans, block] -> [assembly, plans] after the
-// patch, or {"error": message}. A copy of the assembly made before, which
-// shares its descriptor, stays as it was.
+// [rules, device, assembly, plans, block] -> [assembly, plans] or {"error"};
+// a copy made before, sharing the descriptor, stays as it was.
 Value patched(const Args& a) {
   auto assembly = record::read<assembly::Assembly>(a[2]);
   if (!assembly.ok()) throw std::runtime_error(assembly.error());
