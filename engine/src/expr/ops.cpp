@@ -354,11 +354,13 @@ Eval op_remap(Scope&, const Value&, Args a) {
 
 Eval op_bit_test(Scope&, const Value&, Args a) {
   if (!arg(a, 0).is_number()) return Value(false);
-  double i = data::n(arg(a, 1));
-  if (!(i > 0)) i = 0;  // negative and not-a-number
+  // The index is truncated before it is compared, so 63.5 names bit 63;
+  // negative and not-a-number read as 0, too large as the largest index.
+  const double d = data::n(arg(a, 1));
+  const uint32_t i = !(d > 0) ? 0 : d >= 4294967296.0 ? UINT32_MAX : static_cast<uint32_t>(d);
   if (i > 63) return Value(false);
   const auto bits = static_cast<uint64_t>(data::trunc_i64(x0(a)));
-  return Value(((bits >> static_cast<unsigned>(i)) & 1) != 0);
+  return Value(((bits >> i) & 1) != 0);
 }
 
 Eval op_type_of(Scope&, const Value&, Args a) {
