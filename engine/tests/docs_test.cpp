@@ -1,0 +1,190 @@
+// The examples of the reference documents (docs/*.md), run through the shared
+// library so that a document cannot drift from what the library answers.
+//
+// In a fenced block tagged `exchange`, a line starting "> " begins a request
+// and one starting "< " its expected reply; either may continue over the
+// following lines (pretty-printed JSON), and "#" lines are comments. The
+// blocks of one document run in order in one process. In a request, the
+// string "<previous reply /pointer>" stands for that part of the reply before
+// it, and "@name" for the document shown in a block tagged `json name`. In a
+// reply, the string "…" matches any value, a member "…" lets an object have
+// members not shown, and a last element "…" lets an array go on.
+// A `json` block outside an exchange that holds a request fails the test:
+// every request a document shows must run.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "driver_util.hpp"
+#include "engine_so.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using zefa::json::Value;
+
+constexpr std::string_view kEllipsis = "\xE2\x80\xA6";  // …
+
+struct Block {
+  std::string tag, name, text;
+  int line = 0;  // of the opening fence
+};
+
+std::vector<Block> blocks_of(const fs::path& file) {
+  std::ifstream in(file);
+  std::vector<Block> out;
+  std::string line;
+  int lineno = 0;
+  Block* open = nullptr;
+  while (std::getline(in, line)) {
+    ++lineno;
+    if (line.rfind("```", 0) == 0) {
+      if (open) {
+        open = nullptr;
+      } else {
+        std::istringstream info(line.substr(3));
+        Block b;
+        b.line = lineno;
+        info >> b.tag >> b.name;
+        out.push_back(std::move(b));
+        open = &out.back();
+      }
+    } else if (open) {
+      open->text += line + "\n";
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> doc_files() {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(ZEFA_DOCS))
+    if (e.path().extension() == ".md") names.push_back(e.path().stem().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Named documents of every reference page, as compact text.
+const std::map<std::string, std::string>& named_documents() {
+  static const std::map<std::string, std::string> docs = [] {
+    std::map<std::string, std::string> m;
+    for (const auto& f : doc_files())
+      for (const auto& b : blocks_of(fs::path(ZEFA_DOCS) / (f + ".md")))
+        if (b.tag == "json" && !b.name.empty()) m[b.name] = zefa::test::J(b.text).dump();
+    return m;
+  }();
+  return docs;
+}
+
+void replace_all(std::string& s, std::string_view from, std::string_view to) {
+  for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) s.replace(at, from.size(), to);
+}
+
+std::string expand(std::string request, const Value* previous) {
+  for (const auto& [name, text] : named_documents()) replace_all(request, "\"@" + name + "\"", text);
+  static constexpr std::string_view kRef = "\"<previous reply ";
+  size_t at;
+  while ((at = request.find(kRef)) != std::string::npos) {
+    size_t end = request.find(">\"", at);
+    if (end == std::string::npos || !previous) throw std::runtime_error("a reference with no reply before it");
+    std::string ptr = request.substr(at + kRef.size(), end - at - kRef.size());
+    const Value* part = previous->pointer(ptr == "/" ? "" : ptr);
+    if (!part) throw std::runtime_error("no " + ptr + " in the reply before");
+    request.replace(at, end + 2 - at, part->dump());
+  }
+  return request;
+}
+
+bool is_ellipsis(const Value& v) { return v.is_string() && v.str() == kEllipsis; }
+
+// Where `actual` differs from the shown `expected`; empty when it matches.
+std::string mismatch(const Value& expected, const Value& actual, const std::string& at) {
+  if (is_ellipsis(expected)) return "";
+  if (expected.is_object() && actual.is_object()) {
+    const bool open = expected.find(kEllipsis) != nullptr;
+    size_t shown = 0;
+    for (const auto& m : expected.obj()) {
+      if (m.name() == kEllipsis) continue;
+      ++shown;
+      const Value* a = actual.find(m.name());
+      if (!a) return at + "/" + std::string(m.name()) + " is missing";
+      if (auto d = mismatch(m.value, *a, at + "/" + std::string(m.name())); !d.empty()) return d;
+    }
+    if (!open && shown != actual.size()) return at + " has members not shown";
+    if (!open) {  // members in the order shown
+      size_t i = 0;
+      for (const auto& m : actual.obj())
+        if (m.name() != expected.obj().at(i++).name()) return at + " has its members in another order";
+    }
+    return "";
+  }
+  if (expected.is_array() && actual.is_array()) {
+    size_t n = expected.size();
+    const bool open = n > 0 && is_ellipsis(expected[n - 1]);
+    if (open) --n;
+    if (open ? actual.size() < n : actual.size() != n) return at + " has " + std::to_string(actual.size()) + " elements";
+    for (size_t i = 0; i < n; ++i)
+      if (auto d = mismatch(expected[i], actual[i], at + "/" + std::to_string(i)); !d.empty()) return d;
+    return "";
+  }
+  return expected.dump() == actual.dump() ? "" : at + " is " + actual.dump() + ", shown " + expected.dump();
+}
+
+class Docs : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(Docs, ExamplesMatch) {
+  const auto& engine = zefa::test::engine_so();
+  ASSERT_TRUE(engine.loaded());
+  const std::string file = GetParam() + ".md";
+  Value previous;
+  bool have_previous = false;
+  for (const auto& b : blocks_of(fs::path(ZEFA_DOCS) / file)) {
+    if (b.tag == "json") {
+      auto v = zefa::json::parse(b.text);
+      ASSERT_TRUE(v) << file << " line " << b.line << ": not JSON";
+      EXPECT_FALSE(v.value().is_object() && v.value().find("op"))
+          << file << " line " << b.line << ": a request outside an exchange block";
+      continue;
+    }
+    if (b.tag != "exchange") continue;
+    // Split into ("> " | "< ", text) items.
+    std::vector<std::pair<char, std::string>> items;
+    std::istringstream lines(b.text);
+    std::string line;
+    while (std::getline(lines, line)) {
+      if (line.rfind("> ", 0) == 0 || line.rfind("< ", 0) == 0) {
+        items.emplace_back(line[0], line.substr(2) + "\n");
+      } else if (line.rfind('#', 0) == 0 || line.empty()) {
+        continue;
+      } else {
+        ASSERT_FALSE(items.empty()) << file << " line " << b.line << ": text before the first request";
+        items.back().second += line + "\n";
+      }
+    }
+    for (size_t i = 0; i < items.size(); ++i) {
+      ASSERT_EQ(items[i].first, '>') << file << " block at line " << b.line << ": a reply without a request";
+      ASSERT_TRUE(i + 1 < items.size() && items[i + 1].first == '<')
+          << file << " block at line " << b.line << ": a request without its reply";
+      const std::string request = expand(items[i].second, have_previous ? &previous : nullptr);
+      const std::string reply = engine.call(request.c_str());
+      auto expected = zefa::json::parse(items[i + 1].second);
+      ASSERT_TRUE(expected) << file << " block at line " << b.line << ": a reply that is not JSON";
+      auto actual = zefa::json::parse(reply);
+      ASSERT_TRUE(actual) << reply;
+      EXPECT_EQ(mismatch(expected.value(), actual.value(), ""), "")
+          << file << " block at line " << b.line << ", request " << (i / 2 + 1) << "\n  reply: " << reply;
+      zefa::test::expect_documents_round_trip(reply);
+      previous = std::move(actual).value();
+      have_previous = true;
+      ++i;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, Docs, ::testing::ValuesIn(doc_files()),
+                         [](const auto& info) { return info.param; });
+
+}  // namespace
