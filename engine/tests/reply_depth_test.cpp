@@ -124,6 +124,9 @@ const std::vector<Row>& rows() {
        "/quirk/meta/model", 127, 127, nullptr},
       {R"({"op":"classify","rules":"@entities.json","device":{"id":"d1","category":"dj","function":{"switch_led":{"type":"Boolean"}}}})",
        "/device/function/switch_led/values", 126, 128, "device: nests too deeply"},
+      // A plan's identity takes the pack's defaults.
+      {R"({"op":"classify","rules":"@entities.json","device":{"id":"d1","category":"dj","function":{"switch_led":{"type":"Boolean"}}}})",
+       "/rules/identity_defaults/manufacturer", 126, 128, "rules: nests too deeply"},
       {R"({"op":"adapter_create","rules":"@rules_min.json","device":{"local_strategy":{"1":{"status_code":"sw"}}},"dpmap":{}})",
        "/device/local_strategy/1/config_item", 127, 128, nullptr},
       {R"({"op":"adapter_read","rules":"@rules_min.json","dps":{}})", "/dps/1", 127, 128, nullptr, ErrorKind::Request,
@@ -210,5 +213,33 @@ TEST_F(ReplyDepth, EveryCarriedMemberAtItsBoundary) {
     if (direct.ok()) continue;
     EXPECT_EQ(direct.error().kind, row.kind);
     EXPECT_EQ(direct.error().to_string(), row.refusal);
+  }
+}
+
+// An installed pack is answered from by later requests, so it is held to the
+// depth that their replies can carry.
+TEST_F(ReplyDepth, InstalledPackStaysReadableInLaterReplies) {
+  const std::string classify =
+      R"({"op":"classify","device":{"id":"d1","category":"dj","function":{"switch_led":{"type":"Boolean"}}},"rules_id":)";
+  for (int levels : {126, 127}) {
+    SCOPED_TRACE(levels);
+    Value install = J(zefa::test::expand(R"({"op":"install_rules","rules":"@entities.json"})"));
+    at(install, "/rules/identity_defaults/manufacturer") = nest(levels - 2);
+    const std::string id = "deep" + std::to_string(levels);
+    at(install, "/rules_id") = Value(id);
+    ASSERT_EQ(install["rules"].depth(), levels);
+    const std::string later = classify + R"(")" + id + R"("})";
+    if (levels == 126) {
+      EXPECT_EQ(engine().call(install), R"({"ok":true,"value":true})");
+      const Value reply = reply_of(engine().call(later.c_str()));
+      EXPECT_TRUE(reply["ok"].as_bool());
+      EXPECT_EQ(reply.depth(), 128);
+    } else {
+      EXPECT_EQ(engine().call(install), R"({"ok":false,"error":"rules: nests too deeply"})");
+      EXPECT_EQ(engine().call(later.c_str()),
+                R"({"ok":false,"error":"rules are required or rules_id is not registered"})");
+      auto direct = zefa::api::request(install);
+      EXPECT_TRUE(!direct.ok() && direct.error().kind == ErrorKind::Request);
+    }
   }
 }

@@ -49,9 +49,10 @@ struct Call {
 
 using Handler = Result<json::Value> (*)(const Call&);
 
-// A request member that the reply carries, and how many levels the reply
-// nests its content below the reply's own top. The member may nest only so
-// deep that the whole reply stays within the parser's limit.
+// A request member that the reply carries (or a later reply, for what the
+// request installs), and by how many levels that reply can nest deeper than
+// the member itself. The member may nest only so deep that the whole reply
+// stays within the parser's limit.
 struct Carried {
   std::string_view member;
   int levels = 0;

@@ -11,12 +11,13 @@ using enum OpClass;
 
 // Every operation the engine recognises; no name occurs twice. A row's
 // carried members are those its reply can hold deeper than the request did:
-// state documents, a slot and its timestamp, the base pack, and datapoint
-// specs that plans copy. A description built into a driver and a report a
-// driver keeps are bounded where they are kept.
+// state documents, a slot and its timestamp, the base pack, datapoint specs
+// and identity defaults that plans copy, and a pack installed for later
+// requests to classify with. A description built into a driver and a report
+// a driver keeps are bounded where they are kept.
 constexpr Operation kOperations[] = {
     {"merge_rules", Plain, ops::merge_rules, {{{"base", 2}}}},
-    {"install_rules", Plain, ops::install_rules},
+    {"install_rules", Plain, ops::install_rules, {{{"rules", 2}}}},
     {"remove_rules", Plain, ops::remove_rules},
     {"carry", Plain, ops::carry, {{{"driver", 2}, {"old", 2}}}},
     {"settings", Plain, ops::settings},
@@ -32,7 +33,7 @@ constexpr Operation kOperations[] = {
     {"unused", Ruled, ops::unused, {{{"device", 2}, {"entries", 2}}}},
     {"quirk_schema", Ruled, ops::quirk_schema},
     {"device_info", Ruled, ops::device_info},
-    {"classify", Ruled, ops::classify, {{{"device", 2}}}},
+    {"classify", Ruled, ops::classify, {{{"device", 2}, {"rules", 2}}}},
     {"read", Ruled, ops::read},
     {"write", Ruled, ops::write},
     {"adapter_create", Ruled, ops::adapter_create},
