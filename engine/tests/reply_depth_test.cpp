@@ -5,6 +5,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -208,6 +210,7 @@ TEST_F(ReplyDepth, EveryCarriedMemberAtItsBoundary) {
     EXPECT_EQ(after, next + 1);
     for (uint64_t h : {next, after}) engine().call(J(R"({"op":"close","handle":)" + std::to_string(h) + "}"));
 
+    // Inside the process the refusal shows its kind.
     auto direct = zefa::api::request(request(row, row.deepest + 1, live_here));
     EXPECT_FALSE(direct.ok());
     if (direct.ok()) continue;

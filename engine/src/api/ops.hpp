@@ -1,4 +1,4 @@
-// The operations: one table of rows {name, class, handler}.
+// The operations: one table of rows {name, class, handler, carried members}.
 //
 // api::request looks the request's "op" up in the table once, refuses a
 // member the reply would carry too deep, does what the row's class needs
