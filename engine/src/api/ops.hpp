@@ -1,7 +1,8 @@
-// The operations: one table of rows {name, class, handler}.
+// The operations: one table of rows {name, class, handler, carried members}.
 //
-// api::request looks the request's "op" up in the table once, does what the
-// row's class needs before any of its operations runs, and calls the handler:
+// api::request looks the request's "op" up in the table once, refuses a
+// member the reply would carry too deep, does what the row's class needs
+// before any of its operations runs, and calls the handler:
 //   Plain  nothing; the handler reads the request alone;
 //   Ruled  the rule pack is resolved first (inline "rules" or an installed
 //          "rules_id"); a failure there is the reply;
@@ -12,6 +13,7 @@
 // live.cpp, or a file of their own such as drivers.cpp and inputs.cpp).
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -43,15 +45,26 @@ struct Call {
   std::string_view op;
   const Rules* rules = nullptr;  // Ruled
   Opened* driver = nullptr;      // Live
-Result<json::Value> drive(const Call& c);
 };
 
 using Handler = Result<json::Value> (*)(const Call&);
+
+// A request member that the reply carries (or a later reply, for what the
+// request installs), and by how many levels that reply can nest deeper than
+// the member itself. The member may nest only so deep that the whole reply
+// stays within the parser's limit.
+struct Carried {
+  std::string_view member;
+  int levels = 0;
+};
 
 struct Operation {
   std::string_view name;
   OpClass cls;
   Handler run;
+  // Only the members whose reply could outgrow the request: one the reply
+  // nests no deeper than the request did needs no rule.
+  std::array<Carried, 2> carried{};
 };
 
 // The row named by an "op" value: a name string, or a one-member object whose

@@ -9,12 +9,17 @@ namespace {
 
 using enum OpClass;
 
-// Every operation the engine recognises; no name occurs twice.
+// Every operation the engine recognises; no name occurs twice. A row's
+// carried members are those its reply can hold deeper than the request did:
+// state documents, a slot and its timestamp, the base pack, datapoint specs
+// and identity defaults that plans copy, and a pack installed for later
+// requests to classify with. A description built into a driver and a report
+// a driver keeps are bounded where they are kept.
 constexpr Operation kOperations[] = {
-    {"merge_rules", Plain, ops::merge_rules},
-    {"install_rules", Plain, ops::install_rules},
+    {"merge_rules", Plain, ops::merge_rules, {{{"base", 2}}}},
+    {"install_rules", Plain, ops::install_rules, {{{"rules", 2}}}},
     {"remove_rules", Plain, ops::remove_rules},
-    {"carry", Plain, ops::carry},
+    {"carry", Plain, ops::carry, {{{"driver", 2}, {"old", 2}}}},
     {"settings", Plain, ops::settings},
     {"merge", Plain, ops::merge},
     {"status_quirk", Plain, ops::status_quirk},
@@ -23,12 +28,12 @@ constexpr Operation kOperations[] = {
     {"strategy_write", Plain, ops::strategy_write},
 
     {"create", Ruled, ops::create},
-    {"handle", Ruled, ops::handle},
-    {"on_update", Ruled, ops::on_update},
-    {"unused", Ruled, ops::unused},
+    {"handle", Ruled, ops::handle, {{{"driver", 2}}}},
+    {"on_update", Ruled, ops::on_update, {{{"slot", 2}, {"timestamps", 2}}}},
+    {"unused", Ruled, ops::unused, {{{"device", 2}, {"entries", 2}}}},
     {"quirk_schema", Ruled, ops::quirk_schema},
     {"device_info", Ruled, ops::device_info},
-    {"classify", Ruled, ops::classify},
+    {"classify", Ruled, ops::classify, {{{"device", 2}, {"rules", 2}}}},
     {"read", Ruled, ops::read},
     {"write", Ruled, ops::write},
     {"adapter_create", Ruled, ops::adapter_create},
@@ -42,6 +47,17 @@ constexpr Operation kOperations[] = {
     {"carry_handle", Live, ops::carry_handle},
     {"close", Live, ops::close},
 };
+
+// A member nesting so deep that the reply carrying it could not be read
+// back is refused before the operation starts.
+Status<> within_reply(const json::Value& req, const Operation& row) {
+  for (const Carried& c : row.carried) {
+    if (c.member.empty()) break;
+    if (req[c.member].depth() + c.levels > json::kMaxDepth)
+      return fail(ErrorKind::Request, std::string(c.member) + ": nests too deeply");
+  }
+  return ok_unit;
+}
 
 }  // namespace
 
@@ -63,6 +79,7 @@ Result<json::Value> request(const json::Value& req) {
   testing::fault_point("api::request");
   const Operation* row = find_operation(req["op"]);
   if (!row) return fail(ErrorKind::Engine, "unknown engine operation");
+  ZEFA_CHECK(within_reply(req, *row));
   if (row->cls == Ruled) {
     ZEFA_TRY(Rules rules, resolve(req));
     return row->run(Call{req, row->name, &rules});
