@@ -529,8 +529,9 @@ struct ParseError {
 
 // Strict RFC 8259 parsing of UTF-8 text. The text must be valid UTF-8 (the
 // entry points check it). `max_depth` below the default serves texts whose
-// value will be embedded inside other documents.
-Result<Value, ParseError> parse(std::string_view text, int max_depth = kMaxDepth);
+// value will be embedded inside other documents. `depth`, when given, gets
+// the parsed value's nesting depth (as `Value::depth`) without another pass.
+Result<Value, ParseError> parse(std::string_view text, int max_depth = kMaxDepth, int* depth = nullptr);
 
 // Compact JSON text.
 std::string dump(const Value& v);

@@ -50,6 +50,8 @@ class Parser {
     std::free(stack_);
   }
 
+  int reached() const noexcept { return reached_; }
+
   bool run(Value& out, ParseError& err) {
     bool ok = value(out, 0);
     if (ok) {
@@ -68,6 +70,7 @@ class Parser {
   const char* b_;
   const char* e_;
   int max_depth_;
+  int reached_ = 0;  // the deepest container opened
   const char* errpos_ = nullptr;  // offending byte, or e_ at end of input
   const char* msg_ = "";
   std::string scratch_;
@@ -415,6 +418,7 @@ class Parser {
 
   bool array(Value& out, int depth) {
     if (depth > max_depth_) return fail_at("recursion limit exceeded");
+    reached_ = std::max(reached_, depth);
     ++p_;
     skip_ws();
     if (p_ < e_ && *p_ == ']') {
@@ -444,6 +448,7 @@ class Parser {
 
   bool object(Value& out, int depth) {
     if (depth > max_depth_) return fail_at("recursion limit exceeded");
+    reached_ = std::max(reached_, depth);
     ++p_;
     skip_ws();
     if (p_ < e_ && *p_ == '}') {
@@ -674,11 +679,12 @@ std::string ParseError::to_string() const {
   return message + " at line " + std::to_string(line) + " column " + std::to_string(column);
 }
 
-Result<Value, ParseError> parse(std::string_view text, int max_depth) {
+Result<Value, ParseError> parse(std::string_view text, int max_depth, int* depth) {
   Parser p(text, max_depth);
   Value out;
   ParseError err;
   if (!p.run(out, err)) return Failure<ParseError>{std::move(err)};
+  if (depth) *depth = p.reached();
   return out;
 }
 

@@ -31,10 +31,11 @@ void report_fault(const char* what, const char* type) noexcept {
 }  // namespace
 
 std::string evaluate_json(std::string_view text) {
-  auto request = json::parse(text);
+  int depth = 0;
+  auto request = json::parse(text, json::kMaxDepth, &depth);
   if (!request) return failure_reply(request.error().to_string());
   json::Object reply;
-  Result<json::Value> result = api::request(*request);
+  Result<json::Value> result = api::request(*request, depth);
   if (result.ok()) {
     reply.push_unique("ok", true);
     reply.push_unique("value", std::move(result).value());

@@ -77,6 +77,16 @@ TEST(JsonParse, NestingLimit) {
   EXPECT_EQ(parse_text(std::string(100u << 20, '[')), "recursion limit exceeded at line 1 column 129");
 }
 
+// The depth a parse reports is the value's own, so dispatch may trust it.
+TEST(JsonParse, ReportsDepth) {
+  for (std::string_view text : {"1", "[]", "{\"a\":[1,{\"b\":{}}],\"c\":[]}", "[[[]],[[[{}]]]]", "\"[[\""}) {
+    int depth = -1;
+    auto v = zefa::json::parse(text, zefa::json::kMaxDepth, &depth);
+    ASSERT_TRUE(v) << text;
+    EXPECT_EQ(depth, v->depth()) << text;
+  }
+}
+
 TEST(JsonWrite, RandomDoublesRoundTrip) {
   std::mt19937_64 rng(42);
   for (int i = 0; i < 200000; ++i) {

@@ -50,9 +50,10 @@ constexpr Operation kOperations[] = {
 
 // A member nesting so deep that the reply carrying it could not be read
 // back is refused before the operation starts.
-Status<> within_reply(const json::Value& req, const Operation& row) {
+Status<> within_reply(const json::Value& req, int depth, const Operation& row) {
   for (const Carried& c : row.carried) {
     if (c.member.empty()) break;
+    if (depth - 1 + c.levels <= json::kMaxDepth) continue;  // a member nests below the request
     if (req[c.member].depth() + c.levels > json::kMaxDepth)
       return fail(ErrorKind::Request, std::string(c.member) + ": nests too deeply");
   }
@@ -75,11 +76,11 @@ const Operation* find_operation(const json::Value& op) noexcept {
   return nullptr;
 }
 
-Result<json::Value> request(const json::Value& req) {
+Result<json::Value> request(const json::Value& req, int depth) {
   testing::fault_point("api::request");
   const Operation* row = find_operation(req["op"]);
   if (!row) return fail(ErrorKind::Engine, "unknown engine operation");
-  ZEFA_CHECK(within_reply(req, *row));
+  ZEFA_CHECK(within_reply(req, depth, *row));
   if (row->cls == Ruled) {
     ZEFA_TRY(Rules rules, resolve(req));
     return row->run(Call{req, row->name, &rules});

@@ -8,7 +8,9 @@
 namespace zefa::api {
 
 // Runs the operation the request names and returns its result; a name no
-// row has fails with "unknown engine operation".
-Result<json::Value> request(const json::Value& req);
+// row has fails with "unknown engine operation". `depth` is the request's
+// nesting depth when its parse told it: a request shallow enough as a whole
+// spares measuring the members its reply carries.
+Result<json::Value> request(const json::Value& req, int depth = json::kMaxDepth);
 
 }  // namespace zefa::api
