@@ -40,8 +40,9 @@
  *     the rule-pack registry, the driver registry or a live driver was held
  *     at that moment, it is refused for the rest of the process ("rule
  *     registry poisoned", "driver registry poisoned", "driver poisoned"); a
- *     refused driver can still be closed. Only when not even the short
- *     reply text can be allocated after that does the process abort.
+ *     refused driver can still be closed. The process aborts only when
+ *     the reply text handed to the caller (or, after a fault, the short
+ *     "engine panic" text) cannot be allocated.
  *   - zefa_engine_dealloc and zefa_engine_free allocate nothing.
  *
  * Undefined behaviour (the library cannot detect these; the process may
