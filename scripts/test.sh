@@ -56,13 +56,13 @@ run_ctest() {
   out=$(mktemp)
   ctest "$@" 2>&1 | tee "$out"
   status=${PIPESTATUS[0]}
+  # A result line: "  3/131 Test  #3: NAME[ # comment] ....   Passed    0.01 sec";
+  # the name is its first word, the result stands at the end.
   awk '
     match($0, /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: /) {
-      rest = substr($0, RLENGTH + 1)
-      name = rest; sub(/ .*/, "", name)
-      res = substr(rest, length(name) + 1)
-      if (res ~ /\*\*\*Skipped/ || res ~ /\*\*\*Not Run \(Disabled\)/) print "skipped", name
-      else if (res ~ /^[ .]*Passed /) print "passed", name
+      name = substr($0, RLENGTH + 1); sub(/ .*/, "", name)
+      if ($0 ~ /\*\*\*Skipped +[0-9.]+ sec *$/ || $0 ~ /\*\*\*Not Run \(Disabled\) +[0-9.]+ sec *$/) print "skipped", name
+      else if ($0 ~ / Passed +[0-9.]+ sec *$/) print "passed", name
       else print "failed", name
     }' "$out" > "$out.results"
   p=$(grep -c '^passed ' "$out.results")
