@@ -18,6 +18,7 @@ has_clang_runtime() {
 
 # The clang runtime (sanitizers, libFuzzer) is packaged under the version of
 # the release's clang.
+# shellcheck disable=SC1091
 codename=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}") || codename=""
 case "$codename" in
   bookworm) clang_rt=libclang-rt-14-dev ;;

@@ -14,7 +14,7 @@
 # run that gave no results, as one failure); the lines above it give each
 # build's own counts. The exit status is non-zero when M is.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 jobs=$(nproc)
 results=$(mktemp)  # one line per test per build: "passed|failed|skipped NAME"
 builds=()          # "build: counts" per build
