@@ -40,9 +40,9 @@
  *     the rule-pack registry, the driver registry or a live driver was held
  *     at that moment, it is refused for the rest of the process ("rule
  *     registry poisoned", "driver registry poisoned", "driver poisoned"); a
- *     refused driver can still be closed. The process aborts only when
- *     the reply text handed to the caller (or, after a fault, the short
- *     "engine panic" text) cannot be allocated.
+ *     refused driver can still be closed. A reply whose text finds no room
+ *     to be handed over is likewise answered "engine panic"; the process
+ *     aborts only when not even that short text can be allocated.
  *   - zefa_engine_dealloc and zefa_engine_free allocate nothing.
  *
  * Undefined behaviour (the library cannot detect these; the process may

@@ -9,6 +9,7 @@
 #include "api/request.hpp"
 #include "error.hpp"
 #include "json.hpp"
+#include "testing.hpp"
 #include "zefa_engine.h"
 
 namespace zefa::lib {
@@ -28,7 +29,20 @@ void report_fault(const char* what, const char* type) noexcept {
   std::fflush(stderr);
 }
 
+constexpr const char* kPanicReply = R"({"ok":false,"error":"engine panic"})";
+
 }  // namespace
+
+// Room for the reply text handed to the host, or null. Tests make it fail
+// through the fault point "lib::reply".
+void* reply_alloc(size_t size) noexcept {
+  try {
+    testing::fault_point("lib::reply");
+  } catch (...) {
+    return nullptr;
+  }
+  return std::malloc(size);
+}
 
 std::string evaluate_json(std::string_view text) {
   int depth = 0;
@@ -63,7 +77,7 @@ std::string eval_guarded(const char* request) noexcept {
     // Not even the panic reply could be built (memory is exhausted): the
     // fixed text needs no allocation beyond the string itself.
     try {
-      return R"({"ok":false,"error":"engine panic"})";
+      return kPanicReply;
     } catch (...) {
       std::abort();
     }
@@ -89,8 +103,16 @@ ZEFA_ENGINE_API void zefa_engine_dealloc(uint8_t* ptr, size_t size) {
 
 ZEFA_ENGINE_API char* zefa_engine_eval(const char* request) {
   std::string reply = zefa::lib::eval_guarded(request);
-  char* out = static_cast<char*>(std::malloc(reply.size() + 1));
-  if (!out) std::abort();
+  char* out = static_cast<char*>(zefa::lib::reply_alloc(reply.size() + 1));
+  if (!out) {
+    // A large reply that finds no room for its copy is a fault like any
+    // other: its own memory goes back first, so the short text fits.
+    zefa::lib::report_fault("no memory for the reply text", "std::bad_alloc");
+    std::string().swap(reply);
+    reply = zefa::lib::kPanicReply;
+    out = static_cast<char*>(zefa::lib::reply_alloc(reply.size() + 1));
+    if (!out) std::abort();
+  }
   std::memcpy(out, reply.data(), reply.size());
   out[reply.size()] = 0;
   return out;

@@ -1,6 +1,7 @@
 // The evaluator behind the exported functions.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -14,5 +15,8 @@ std::string evaluate_json(std::string_view text);
 // UTF-8 checks, evaluation, and the fault guard that turns any internal
 // fault into "engine panic".
 std::string eval_guarded(const char* request) noexcept;
+
+// Room for the reply text handed to the host; null when memory is exhausted.
+void* reply_alloc(size_t size) noexcept;
 
 }  // namespace zefa::lib

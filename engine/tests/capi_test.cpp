@@ -11,6 +11,7 @@
 #include "json.hpp"
 #include "lib.hpp"
 #include "testing.hpp"
+#include "zefa_engine.h"
 
 namespace {
 
@@ -79,6 +80,27 @@ TEST(Evaluator, InternalFaultAnswersEnginePanic) {
   EXPECT_NE(report.find("index out of range"), std::string::npos);
   // The process goes on and later requests are served.
   EXPECT_EQ(zefa::lib::eval_guarded("[]"), R"({"ok":false,"error":"unknown engine operation"})");
+}
+
+namespace {
+int reply_faults = 0;
+void reply_hook(std::string_view where) {
+  if (where == "lib::reply" && reply_faults-- > 0) throw std::bad_alloc();
+}
+}  // namespace
+
+// A reply whose copy finds no memory is answered "engine panic", not an abort.
+TEST(Evaluator, ReplyWithoutMemoryAnswersEnginePanic) {
+  reply_faults = 1;
+  zefa::testing::set_fault_hook(&reply_hook);
+  testing::internal::CaptureStderr();
+  char* reply = zefa_engine_eval("{\"op\":\"merge_rules\",\"layers\":[]}");
+  std::string report = testing::internal::GetCapturedStderr();
+  zefa::testing::set_fault_hook(nullptr);
+  ASSERT_NE(reply, nullptr);
+  EXPECT_STREQ(reply, R"({"ok":false,"error":"engine panic"})");
+  zefa_engine_free(reply);
+  EXPECT_NE(report.find("no memory for the reply text"), std::string::npos);
 }
 
 TEST_F(CApi, ConcurrencyManyThreadsEvaluate) {
