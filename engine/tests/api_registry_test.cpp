@@ -245,4 +245,56 @@ TEST(RuleRegistryConcurrency, LookupsBesideChangesOfOneId) {
   EXPECT_GT(found.load(), 0);
 }
 
+// Readers that hold several lookups at once (more than a thread's pins) while
+// one id is removed and installed again see whole packs; once the id is gone
+// and the readers idle, alive, every pack installed under it is released.
+TEST(RuleRegistryConcurrency, ChurnedPacksAreReleasedBesideLiveReaders) {
+  const std::string pack = min_pack_text();
+  const Value a = zefa::test::J(pack);
+  const std::string read = R"({"op":"strategy_read","rules_id":"churn","name":"default","value":1})";
+  const std::string absent = R"({"ok":false,"error":"rules are required or rules_id is not registered"})";
+  std::atomic<bool> stop{false};
+  std::atomic<int> wrong{0}, idle{0};
+  std::mutex m;
+  std::condition_variable cv;
+  bool finish = false;
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 4; ++t)
+    readers.emplace_back([&] {
+      while (!stop.load(std::memory_order_relaxed)) {
+        std::vector<zefa::api::Borrowed> held;
+        for (int k = 0; k < 6; ++k) {
+          auto r = zefa::api::lookup("churn");
+          if (!r.ok() || (*r.value() && !((*r.value())->rules == a))) ++wrong;
+          if (r.ok()) held.push_back(std::move(r.value()));
+          std::this_thread::yield();
+        }
+        const std::string reply = zefa::lib::eval_guarded(read.c_str());
+        if (reply != R"({"ok":true,"value":1})" && reply != absent) ++wrong;
+      }
+      ++idle;
+      std::unique_lock<std::mutex> lock(m);
+      cv.wait(lock, [&] { return finish; });
+    });
+  std::vector<Watch> installed;
+  for (int round = 0; round < 300; ++round) {
+    if (zefa::lib::eval_guarded(install_request("churn", pack).c_str()) != R"({"ok":true,"value":true})") ++wrong;
+    installed.push_back(watch("churn"));
+    if (zefa::lib::eval_guarded(R"({"op":"remove_rules","rules_id":"churn"})") != R"({"ok":true,"value":true})")
+      ++wrong;
+  }
+  stop = true;
+  while (idle.load() < 4) std::this_thread::yield();
+  size_t alive = 0;
+  for (const Watch& w : installed) alive += !w.expired();
+  {
+    std::lock_guard<std::mutex> lock(m);
+    finish = true;
+  }
+  cv.notify_all();
+  for (auto& th : readers) th.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(alive, 0u);
+}
+
 }  // namespace
