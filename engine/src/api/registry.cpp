@@ -118,6 +118,13 @@ void retire(Packs& p, PackMap::node_type node) {
   sweep(p);
 }
 
+// Clears a pin and releases what it alone kept.
+void let_go(std::atomic<const PackRef*>& pin) noexcept {
+  pin.store(nullptr, std::memory_order_seq_cst);
+  Packs& p = packs();
+  if (p.retired_count.load(std::memory_order_seq_cst) != 0) sweep(p);
+}
+
 // A thread's last few lookups, each with the registry state it was made in
 // (negative answers too). An entry names the registry's own PackRef and
 // owns nothing; it is used only while the state is unchanged, that is
@@ -169,10 +176,7 @@ Borrowed::~Borrowed() { clear(); }
 void Borrowed::clear() noexcept {
   own_.reset();
   ref_ = nullptr;
-  if (!pin_) return;
-  std::exchange(pin_, nullptr)->store(nullptr, std::memory_order_seq_cst);
-  Packs& p = packs();
-  if (p.retired_count.load(std::memory_order_seq_cst) != 0) sweep(p);
+  if (pin_) let_go(*std::exchange(pin_, nullptr));
 }
 
 Result<Borrowed> lookup(std::string_view id) {
@@ -192,7 +196,7 @@ Result<Borrowed> lookup(std::string_view id) {
     if (auto* pin = cache.free_pin()) {
       pin->store(c.pack, std::memory_order_seq_cst);
       if (p.state.load(std::memory_order_seq_cst) == state) return Borrowed(c.pack, pin);
-      Borrowed(c.pack, pin).clear();
+      let_go(*pin);
     }
     break;
   }
