@@ -158,25 +158,9 @@ thread_local LookupCache t_cache;
 
 }  // namespace
 
-Borrowed::Borrowed(Borrowed&& o) noexcept
-    : ref_(std::exchange(o.ref_, nullptr)), pin_(std::exchange(o.pin_, nullptr)), own_(std::move(o.own_)) {}
-
-Borrowed& Borrowed::operator=(Borrowed&& o) noexcept {
-  if (this != &o) {
-    clear();
-    ref_ = std::exchange(o.ref_, nullptr);
-    pin_ = std::exchange(o.pin_, nullptr);
-    own_ = std::move(o.own_);
-  }
-  return *this;
-}
-
-Borrowed::~Borrowed() { clear(); }
-
-void Borrowed::clear() noexcept {
-  own_.reset();
+void Borrowed::unpin() noexcept {
   ref_ = nullptr;
-  if (pin_) let_go(*std::exchange(pin_, nullptr));
+  let_go(*std::exchange(pin_, nullptr));
 }
 
 Result<Borrowed> lookup(std::string_view id) {

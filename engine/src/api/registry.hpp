@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "api/locked.hpp"
 #include "runtime/driver.hpp"
@@ -45,11 +46,22 @@ Result<Locked<Drivers>::Access> drivers();
 class Borrowed {
  public:
   Borrowed() noexcept = default;
-  Borrowed(Borrowed&& o) noexcept;
-  Borrowed& operator=(Borrowed&& o) noexcept;
+  Borrowed(Borrowed&& o) noexcept
+      : ref_(std::exchange(o.ref_, nullptr)), pin_(std::exchange(o.pin_, nullptr)), own_(std::move(o.own_)) {}
+  Borrowed& operator=(Borrowed&& o) noexcept {
+    if (this != &o) {
+      if (pin_) unpin();
+      ref_ = std::exchange(o.ref_, nullptr);
+      pin_ = std::exchange(o.pin_, nullptr);
+      own_ = std::move(o.own_);
+    }
+    return *this;
+  }
   Borrowed(const Borrowed&) = delete;
   Borrowed& operator=(const Borrowed&) = delete;
-  ~Borrowed();
+  ~Borrowed() {
+    if (pin_) unpin();
+  }
 
   const PackRef& operator*() const noexcept { return ref_ ? *ref_ : own_; }
 
@@ -57,7 +69,7 @@ class Borrowed {
   friend Result<Borrowed> lookup(std::string_view id);
   Borrowed(const PackRef* ref, std::atomic<const PackRef*>* pin) noexcept : ref_(ref), pin_(pin) {}
   explicit Borrowed(PackRef own) noexcept : own_(std::move(own)) {}
-  void clear() noexcept;
+  void unpin() noexcept;
 
   // Either a registry entry held by one of the thread's pins, or a reference
   // of its own when all the thread's pins are in use.
