@@ -34,7 +34,7 @@ Result<json::Value> create(const Call& c) {
 
 Result<json::Value> open(const Call& c) {
   ZEFA_TRY(runtime::DriverOptions options, options_of(c.req));
-  PackRef pack = c.rules->installed ? *c.rules->installed : nullptr;
+  PackRef pack = *c.rules->installed;
   if (!pack) {
     // An inline pack, validated when it was resolved, gets a pack record of
     // its own, which no registry holds.

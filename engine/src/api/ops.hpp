@@ -26,12 +26,12 @@ namespace zefa::api {
 enum class OpClass { Plain, Ruled, Live };
 
 // The pack a Ruled request runs with: the request's own "rules" (validated
-// for this request only) or an installed pack, borrowed from the registry's
-// lookup for the length of the request (copy `*installed` to keep it longer).
+// for this request only) or an installed pack, borrowed from the registry
+// for the length of the request (copy `*installed` to keep it longer).
 // Its fingerprint is computed only by the operations that read it.
 struct Rules {
   const json::Value* pack = nullptr;
-  const PackRef* installed = nullptr;  // null for the request's own "rules"
+  Borrowed installed;  // holds null for the request's own "rules"
 };
 
 // The pack's fingerprint: an installed pack's is computed once and kept, the

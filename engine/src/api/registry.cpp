@@ -3,7 +3,10 @@
 #include <array>
 #include <atomic>
 #include <exception>
+#include <mutex>
 #include <shared_mutex>
+#include <utility>
+#include <vector>
 
 #include "testing.hpp"
 
@@ -16,15 +19,35 @@ struct IdHash {
   size_t operator()(std::string_view id) const noexcept { return json::hash_bytes(id, json::hash_seed()); }
 };
 
+// The pins of one thread: the registry entries its running lookups borrow.
+// Only the owning thread sets a pin; a change reads them all before it
+// releases a pack. Records are never freed: a thread that ends leaves its
+// record to the next new thread, so their number is the most threads that
+// ever looked packs up at once. One cache line each, apart from other threads.
+struct alignas(64) Pins {
+  std::array<std::atomic<const PackRef*>, 4> slots{};
+  std::atomic<bool> taken{true};
+  Pins* next = nullptr;  // fixed once the record is published
+};
+
+using PackMap = std::unordered_map<std::string, PackRef, IdHash, std::equal_to<>>;
+
 // The installed packs. A change (install, remove) holds the mutex
 // exclusively and adds 2 to `state` before letting it go; a lookup that
 // misses its thread's cache holds it shared. The lowest bit of `state` is the
-// broken mark, so a lookup that hits its cache reads only this one word,
-// which is written only when the registry changes.
+// broken mark, so a lookup that hits its cache reads only `state` and
+// `retired_count`, which are written only when the registry changes.
+//
+// A removed entry keeps its node, and so the address a pin names, in
+// `retired` until no pin names it.
 struct Packs {
   std::shared_mutex mutex;
-  std::unordered_map<std::string, PackRef, IdHash, std::equal_to<>> by_id;
-  std::atomic<uint64_t> state{0};
+  PackMap by_id;
+  std::atomic<Pins*> pins{nullptr};
+  std::mutex retired_mutex;
+  std::vector<PackMap::node_type> retired;
+  alignas(64) std::atomic<uint64_t> state{0};
+  std::atomic<size_t> retired_count{0};
 };
 
 constexpr uint64_t kBroken = 1;
@@ -55,44 +78,134 @@ class BreakOnFault {
   int entry_;
 };
 
-// The packs of a thread's last few lookups, each with the registry state it
-// was found in (negative answers too).
+Pins* take_pins(Packs& p) {
+  for (Pins* r = p.pins.load(std::memory_order_acquire); r; r = r->next) {
+    bool free = false;
+    if (!r->taken.load(std::memory_order_relaxed) &&
+        r->taken.compare_exchange_strong(free, true, std::memory_order_acquire))
+      return r;
+  }
+  auto* r = new Pins;
+  r->next = p.pins.load(std::memory_order_relaxed);
+  while (!p.pins.compare_exchange_weak(r->next, r, std::memory_order_release, std::memory_order_relaxed)) {
+  }
+  return r;
+}
+
+bool pinned(const Packs& p, const PackRef* entry) {
+  for (const Pins* r = p.pins.load(std::memory_order_acquire); r; r = r->next)
+    for (const auto& pin : r->slots)
+      if (pin.load(std::memory_order_seq_cst) == entry) return true;
+  return false;
+}
+
+// Releases the retired entries that no pin names. The count is published
+// before the pins are read, and a lookup clears its pin before it reads the
+// count (all sequentially consistent), so of a lookup letting go and a sweep,
+// at least one sees the other: the last holder always releases.
+void sweep(Packs& p) {
+  std::lock_guard<std::mutex> lock(p.retired_mutex);
+  std::erase_if(p.retired, [&](const PackMap::node_type& n) { return !pinned(p, &n.mapped()); });
+  p.retired_count.store(p.retired.size(), std::memory_order_seq_cst);
+}
+
+void retire(Packs& p, PackMap::node_type node) {
+  {
+    std::lock_guard<std::mutex> lock(p.retired_mutex);
+    p.retired.push_back(std::move(node));
+    p.retired_count.store(p.retired.size(), std::memory_order_seq_cst);
+  }
+  sweep(p);
+}
+
+// Clears a pin and releases what it alone kept.
+void let_go(std::atomic<const PackRef*>& pin) noexcept {
+  pin.store(nullptr, std::memory_order_seq_cst);
+  Packs& p = packs();
+  if (p.retired_count.load(std::memory_order_seq_cst) != 0) sweep(p);
+}
+
+// A thread's last few lookups, each with the registry state it was made in
+// (negative answers too). An entry names the registry's own PackRef and
+// owns nothing; it is used only while the state is unchanged, that is
+// while the registry still holds the entry.
 struct Cached {
   uint64_t state = kBroken;  // never a valid state: an empty slot
   std::string id;
-  PackRef pack;
+  const PackRef* pack = nullptr;
 };
 struct LookupCache {
   std::array<Cached, 4> slots;
   size_t next = 0;
+  Pins* pins = nullptr;
+
+  LookupCache() = default;
+  LookupCache(const LookupCache&) = delete;
+  LookupCache& operator=(const LookupCache&) = delete;
+  ~LookupCache() {
+    if (pins) pins->taken.store(false, std::memory_order_release);
+  }
+
+  // A pin of this thread that holds nothing, or null when all are in use.
+  std::atomic<const PackRef*>* free_pin() {
+    if (!pins) pins = take_pins(packs());
+    for (auto& pin : pins->slots)
+      if (!pin.load(std::memory_order_relaxed)) return &pin;
+    return nullptr;
+  }
 };
 thread_local LookupCache t_cache;
 
 }  // namespace
 
-Result<const PackRef*> lookup(std::string_view id) {
+void Borrowed::unpin() noexcept {
+  ref_ = nullptr;
+  let_go(*std::exchange(pin_, nullptr));
+}
+
+Result<Borrowed> lookup(std::string_view id) {
   Packs& p = packs();
-  uint64_t state = p.state.load(std::memory_order_acquire);
+  uint64_t state = p.state.load(std::memory_order_seq_cst);
   if (state & kBroken) return poisoned();
   {
     BreakOnFault guard(p);
     testing::fault_point("registry:lookup");
   }
   LookupCache& cache = t_cache;
-  for (const Cached& c : cache.slots)
-    if (c.state == state && c.id == id) return &c.pack;
+  for (const Cached& c : cache.slots) {
+    if (c.state != state || c.id != id) continue;
+    if (!c.pack) return Borrowed();
+    // The pin holds the entry if the registry is still unchanged once the
+    // pin is visible to changes; otherwise look again under the lock.
+    if (auto* pin = cache.free_pin()) {
+      pin->store(c.pack, std::memory_order_seq_cst);
+      if (p.state.load(std::memory_order_seq_cst) == state) return Borrowed(c.pack, pin);
+      let_go(*pin);
+    }
+    break;
+  }
 
-  PackRef found;
+  Borrowed out;
+  const PackRef* found = nullptr;
   {
     std::shared_lock<std::shared_mutex> lock(p.mutex);
     state = p.state.load(std::memory_order_relaxed);
     if (state & kBroken) return poisoned();
     BreakOnFault guard(p);
     auto it = p.by_id.find(id);
-    if (it != p.by_id.end()) found = it->second;
+    if (it != p.by_id.end()) {
+      found = &it->second;
+      // Pinned under the lock, so no change can release the entry first.
+      if (auto* pin = cache.free_pin()) {
+        pin->store(found, std::memory_order_seq_cst);
+        out = Borrowed(found, pin);
+      } else {
+        out = Borrowed(it->second);
+      }
+    }
   }
   // The id's own slot when it is cached from an older state, else the
-  // oldest; whatever the slot held is released here, after the lock.
+  // oldest.
   Cached* slot = nullptr;
   for (Cached& c : cache.slots)
     if (c.id == id) slot = &c;
@@ -102,13 +215,13 @@ Result<const PackRef*> lookup(std::string_view id) {
   }
   slot->state = state;
   slot->id.assign(id);
-  slot->pack = std::move(found);
-  return &slot->pack;
+  slot->pack = found;
+  return out;
 }
 
 Result<PackRef> installed(std::string_view id) {
-  ZEFA_TRY(const PackRef* ref, lookup(id));
-  return *ref;
+  ZEFA_TRY(Borrowed b, lookup(id));
+  return *b;
 }
 
 Result<json::Value> install(const json::Value& rules, std::string_view id) {
@@ -129,7 +242,7 @@ Result<json::Value> install(const json::Value& rules, std::string_view id) {
     testing::fault_point("registry:install");
     auto [it, inserted] = p.by_id.try_emplace(std::string(id), ref);
     if (inserted) {
-      p.state.fetch_add(2, std::memory_order_release);
+      p.state.fetch_add(2, std::memory_order_seq_cst);
       return json::Value(true);
     }
     existing = it->second;
@@ -141,17 +254,18 @@ Result<json::Value> install(const json::Value& rules, std::string_view id) {
 
 Result<json::Value> remove(std::string_view id) {
   Packs& p = packs();
-  PackRef dropped;
+  PackMap::node_type dropped;
   {
     std::unique_lock<std::shared_mutex> lock(p.mutex);
     if (p.state.load(std::memory_order_relaxed) & kBroken) return poisoned();
     BreakOnFault guard(p);
     auto it = p.by_id.find(id);
     if (it == p.by_id.end()) return json::Value(false);
-    dropped = std::move(it->second);
-    p.by_id.erase(it);
-    p.state.fetch_add(2, std::memory_order_release);
+    dropped = p.by_id.extract(it);
+    // Lookups that pin the entry after this see the state changed.
+    p.state.fetch_add(2, std::memory_order_seq_cst);
   }
+  retire(p, std::move(dropped));
   return json::Value(true);
 }
 

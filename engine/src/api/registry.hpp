@@ -2,10 +2,12 @@
 // by handle. Both are created on first use and live until the process ends.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "api/locked.hpp"
 #include "runtime/driver.hpp"
@@ -32,15 +34,55 @@ Result<Locked<Drivers>::Access> drivers();
 // fault while a change or lookup is under way breaks the registry for good:
 // every later lookup, install and remove fails with "rule registry
 // poisoned".
+//
+// The registry alone owns its packs. A pack that "remove_rules" takes out is
+// released as soon as no open driver and no running lookup holds it,
+// whichever threads looked it up before.
 
-// The installed pack for an id (null when none), borrowed: each thread keeps
-// a reference to the packs of its last few lookups, and a lookup that finds
-// the registry unchanged since it last met the id takes no lock, changes no
-// shared count and allocates nothing. The pointer stays valid on the calling
-// thread until its next lookup; copy the PackRef to keep the pack longer.
-// A removed pack therefore lives on until each thread that used it looks up
-// again, as it does in a request that is still running with it.
-Result<const PackRef*> lookup(std::string_view id);
+// An installed pack (null when none) borrowed by one lookup: it stays valid,
+// even if its id is removed meanwhile, until the Borrowed is destroyed, which
+// must happen on the thread that looked it up. Copy the PackRef to keep the
+// pack longer. Move-only.
+class Borrowed {
+ public:
+  Borrowed() noexcept = default;
+  Borrowed(Borrowed&& o) noexcept
+      : ref_(std::exchange(o.ref_, nullptr)), pin_(std::exchange(o.pin_, nullptr)), own_(std::move(o.own_)) {}
+  Borrowed& operator=(Borrowed&& o) noexcept {
+    if (this != &o) {
+      if (pin_) unpin();
+      ref_ = std::exchange(o.ref_, nullptr);
+      pin_ = std::exchange(o.pin_, nullptr);
+      own_ = std::move(o.own_);
+    }
+    return *this;
+  }
+  Borrowed(const Borrowed&) = delete;
+  Borrowed& operator=(const Borrowed&) = delete;
+  ~Borrowed() {
+    if (pin_) unpin();
+  }
+
+  const PackRef& operator*() const noexcept { return ref_ ? *ref_ : own_; }
+
+ private:
+  friend Result<Borrowed> lookup(std::string_view id);
+  Borrowed(const PackRef* ref, std::atomic<const PackRef*>* pin) noexcept : ref_(ref), pin_(pin) {}
+  explicit Borrowed(PackRef own) noexcept : own_(std::move(own)) {}
+  void unpin() noexcept;
+
+  // Either a registry entry held by one of the thread's pins, or a reference
+  // of its own when all the thread's pins are in use.
+  const PackRef* ref_ = nullptr;
+  std::atomic<const PackRef*>* pin_ = nullptr;
+  PackRef own_;
+};
+
+// The installed pack for an id. A thread keeps its last few lookups with the
+// registry state they were made in, owning nothing; a lookup that finds the
+// registry unchanged since it last met the id takes no lock, allocates
+// nothing and writes only to memory of its own thread.
+Result<Borrowed> lookup(std::string_view id);
 // The installed pack for an id as a new shared reference, or null.
 Result<PackRef> installed(std::string_view id);
 
@@ -49,7 +91,8 @@ Result<PackRef> installed(std::string_view id);
 // held; the registry is locked only to insert.
 Result<json::Value> install(const json::Value& rules, std::string_view id);
 // Removes an id; true when it was installed. The pack is released after
-// the lock.
+// the lock, here or, while lookups still borrow it, when the last of them
+// ends.
 Result<json::Value> remove(std::string_view id);
 
 // Registers a built driver under the next handle and returns the handle.

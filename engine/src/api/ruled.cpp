@@ -13,15 +13,16 @@ Result<Rules> resolve(const json::Value& req) {
   const json::Value& inline_rules = req["rules"];
   if (!inline_rules.is_null()) {
     ZEFA_CHECK(runtime::validated(inline_rules));
-    return Rules{&inline_rules, nullptr};
+    return Rules{&inline_rules, {}};
   }
-  ZEFA_TRY(const PackRef* ref, lookup(req["rules_id"].str()));
+  ZEFA_TRY(Borrowed ref, lookup(req["rules_id"].str()));
   if (!*ref) return fail(ErrorKind::Rules, "rules are required or rules_id is not registered");
-  return Rules{&(*ref)->rules, ref};
+  const json::Value* pack = &(*ref)->rules;
+  return Rules{pack, std::move(ref)};
 }
 
 std::string fingerprint(const Rules& rules) {
-  return rules.installed ? (*rules.installed)->fingerprint() : runtime::fingerprint(*rules.pack);
+  return *rules.installed ? (*rules.installed)->fingerprint() : runtime::fingerprint(*rules.pack);
 }
 
 namespace ops {
