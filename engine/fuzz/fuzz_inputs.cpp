@@ -196,10 +196,11 @@ Value handle_reply(const Value& request, bool as_text) {
 
 }  // namespace
 
-// libFuzzer searches a list of the features not yet seen 256 times for every
-// feature a run reaches; a stream reaches thousands, the list grows as long,
-// and the search took more time than the streams. A lower threshold keeps the
-// list short. The command line can still set it: its flags come later.
+// libFuzzer keeps the features seen fewer than 256 times in a list and
+// searches it for each rare feature a run reaches; a stream reaches thousands,
+// the list grew as long, and the search took more time than the streams. A
+// lower threshold keeps it near the hundred rarest. Flags given on the
+// command line come later and still win.
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   static char threshold[] = "-entropic_feature_frequency_threshold=32";
   static std::vector<char*> args;
