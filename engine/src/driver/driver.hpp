@@ -140,6 +140,10 @@ struct Driver {
 
   const DriverConfig& cfg() const noexcept { return *config; }
 
+  // Same configuration (the same shared one) and equal state: what "left as
+  // it was" means, without writing either document.
+  friend bool operator==(const Driver&, const Driver&) = default;
+
   // Builds a driver from a device description, the options and a validated
   // rule pack (`make` stands for the constructor every caller means by
   // "new": the word is taken in C++). The fingerprint is left empty for the

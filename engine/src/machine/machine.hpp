@@ -95,6 +95,7 @@ class Machine {
     return record::Schema("Machine", record::field("config", &Machine::config_),
                           record::field("state", &Machine::state_));
   }
+  friend bool operator==(const Machine&, const Machine&) = default;
 
  private:
   Value config_;  // shared, read only
