@@ -114,19 +114,39 @@ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DZEFA_FUZZ=ON -DZEFA_BENCH=OFF >/dev/null \
   || stop "libFuzzer: configuring failed"
 cmake --build build/fuzz -j "$jobs" --target zefa_fuzzers || stop "libFuzzer: the build failed"
-fuzz_passed=0 fuzz_failed=0
-for h in build/fuzz/engine/fuzz/fuzz_*; do
+# The harnesses run side by side, one per core; each keeps its own log, and
+# the logs are read in order once all have ended.
+fuzz_work=$(mktemp -d)
+trap 'rm -f "$results"; rm -rf "$fuzz_work"' EXIT
+harnesses=(build/fuzz/engine/fuzz/fuzz_*)
+running=0
+for h in "${harnesses[@]}"; do
   name=$(basename "$h")
-  work=$(mktemp -d)
-  seeds=engine/fuzz/corpus/${name#fuzz_}
-  [ -d "$seeds" ] && cp -r "$seeds"/. "$work"/
+  (
+    work=$fuzz_work/$name
+    mkdir -p "$work"
+    seeds=engine/fuzz/corpus/${name#fuzz_}
+    [ -d "$seeds" ] && cp -r "$seeds"/. "$work"/
+    status=0
+    "$h" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "$work" \
+      > "$work.log" 2>&1 || status=$?
+    echo "$status" > "$work.status"
+  ) &
+  running=$((running + 1))
+  if [ "$running" -ge "$jobs" ]; then
+    wait -n
+    running=$((running - 1))
+  fi
+done
+wait
+fuzz_passed=0 fuzz_failed=0
+for h in "${harnesses[@]}"; do
+  name=$(basename "$h")
+  log=$fuzz_work/$name.log
+  status=$(cat "$fuzz_work/$name.status" 2>/dev/null || echo 1)
   echo "-- $name"
-  status=0
-  "$h" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "$work" \
-    > "$work.log" 2>&1 || status=$?
-  grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|==[0-9]+==|SUMMARY)' "$work.log" || true
-  [ "$status" -eq 0 ] || tail -n 40 "$work.log"
-  rm -rf "$work" "$work.log"
+  grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|==[0-9]+==|SUMMARY)' "$log" || true
+  [ "$status" -eq 0 ] || tail -n 40 "$log"
   if [ "$status" -eq 0 ]; then
     echo "passed fuzz:$name" >> "$results"
     fuzz_passed=$((fuzz_passed + 1))
