@@ -111,7 +111,7 @@ const std::vector<Row>& rows() {
       // A counted report's timestamp becomes the slot's "last_ts".
       {R"({"op":"on_update","rules":"@rules_min.json","changed":["c"],"status":{"c":5},"timestamps":{}})",
        "/timestamps/c", 126, 128, "timestamps: nests too deeply", ErrorKind::Request, {{"/plan", kDeltaPlan}}},
-      // Plans keep a datapoint's range as the spec of its role.
+      // Plans keep a datapoint's range in its role's "spec" member.
       {R"({"op":"unused","rules":"@entities.json","device":{"id":"d","function":{"sw":{"type":"Boolean"}}},)"
        R"("entries":{"9":["sw","default",{}]}})",
        "/device/function/sw/values", 126, 128, "device: nests too deeply"},
