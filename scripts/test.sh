@@ -19,7 +19,8 @@ jobs=$(nproc)
 results=$(mktemp)  # one line per test per build: "passed|failed|skipped NAME"
 builds=()          # "build: counts" per build
 broken=0           # failures that are not one test's: a step, a build, a run
-trap 'rm -f "$results"' EXIT
+fuzz_work=$(mktemp -d)  # one folder and log per fuzz harness
+trap 'rm -f "$results"; rm -rf "$fuzz_work"' EXIT
 
 count() { printf '%s passed, %s failed' "$1" "$2"; [ "$3" -eq 0 ] || printf ', %s skipped' "$3"; }
 
@@ -116,8 +117,6 @@ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build/fuzz -j "$jobs" --target zefa_fuzzers || stop "libFuzzer: the build failed"
 # The harnesses run side by side, one per core; each keeps its own log, and
 # the logs are read in order once all have ended.
-fuzz_work=$(mktemp -d)
-trap 'rm -f "$results"; rm -rf "$fuzz_work"' EXIT
 harnesses=(build/fuzz/engine/fuzz/fuzz_*)
 running=0
 for h in "${harnesses[@]}"; do
