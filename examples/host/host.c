@@ -1,0 +1,413 @@
+/*
+ * A small host of the zefa engine. It installs a rule pack, builds a driver
+ * for one device, feeds it a session of inputs and carries out what the
+ * driver answers, printing what a real host would do. It runs the session
+ * twice: with a stateless driver ("create", "handle") and with a live one
+ * ("open", "drive", "close").
+ *
+ *   zefa-host SETUP.jsonl SESSION.jsonl
+ *
+ * SETUP holds requests as the files of examples/ do: the host sends its
+ * "install_rules" requests as they are and takes "rules_id", "device" and
+ * "options" from its first "create" request. SESSION holds one event a
+ * line: {"now":T,"input":INPUT}, or {"now":T} to let the clock run to T.
+ * Lines starting with '#' are comments in both.
+ *
+ * Built with -DHOST_DLOPEN, it loads the library with dlopen instead of
+ * being linked with it.
+ */
+#define _POSIX_C_SOURCE 200809L /* getline, strdup, dlopen */
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <zefa_engine.h>
+
+/* --- The library --------------------------------------------------------- */
+
+#ifdef HOST_DLOPEN
+#include <dlfcn.h>
+
+static char* (*engine_eval)(const char* request);
+static void (*engine_free)(char* reply);
+
+static int load_engine(void) {
+  /* The soname: its number is ZEFA_ENGINE_SOVERSION. */
+  void* lib = dlopen("libzefa_engine.so.0", RTLD_NOW | RTLD_LOCAL);
+  if (!lib) {
+    fprintf(stderr, "%s\n", dlerror());
+    return 0;
+  }
+  engine_eval = (char* (*)(const char*))dlsym(lib, "zefa_engine_eval");
+  engine_free = (void (*)(char*))dlsym(lib, "zefa_engine_free");
+  return engine_eval && engine_free;
+}
+#else
+static char* (*const engine_eval)(const char* request) = zefa_engine_eval;
+static void (*const engine_free)(char* reply) = zefa_engine_free;
+
+static int load_engine(void) { return 1; }
+#endif
+
+/* --- Reading replies ----------------------------------------------------- */
+
+/* A reply is valid JSON written by the library, so finding a member only
+ * needs to know where each value ends. Values are handed around as pointers
+ * into the reply text and printed or copied from there as they are. */
+
+static const char* skip_space(const char* p) {
+  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r') p++;
+  return p;
+}
+
+/* Where the JSON value starting at p ends. */
+static const char* value_end(const char* p) {
+  int depth = 0;
+  p = skip_space(p);
+  while (*p) {
+    if (*p == '"') {
+      for (p++; *p && *p != '"'; p++)
+        if (*p == '\\' && p[1]) p++;
+    } else if (*p == '{' || *p == '[') {
+      depth++;
+    } else if (*p == '}' || *p == ']') {
+      depth--;
+    } else if (depth == 0) { /* a number, true, false or null */
+      while (p[1] && !strchr(",:]} \t\n\r", p[1])) p++;
+    }
+    if (*p) p++;
+    if (depth == 0) break;
+  }
+  return p;
+}
+
+/* The value of the member `name` of the object at p, or NULL. */
+static const char* member(const char* p, const char* name) {
+  size_t n = strlen(name);
+  p = skip_space(p);
+  if (*p != '{') return NULL;
+  for (p = skip_space(p + 1); *p == '"'; p = skip_space(p)) {
+    const char* key = p + 1;
+    const char* value = skip_space(skip_space(value_end(p)) + 1);
+    if (strncmp(key, name, n) == 0 && key[n] == '"') return value;
+    p = skip_space(value_end(value));
+    if (*p == ',') p++;
+  }
+  return NULL;
+}
+
+/* The elements of the array, or the member names of the object, that *at
+ * starts: each call answers the next one, NULL after the last. */
+static const char* next_item(const char** at) {
+  const char* p = skip_space(*at);
+  if (*p == '[' || *p == '{' || *p == ',') p = skip_space(p + 1);
+  if (*p == ']' || *p == '}' || *p == '\0') return NULL;
+  const char* end = skip_space(value_end(p));
+  if (*end == ':') end = value_end(end + 1); /* skip a member's value */
+  *at = end;
+  return p;
+}
+
+static int length(const char* value) { return (int)(value_end(value) - value); }
+
+static int is(const char* value, const char* text) {
+  return value && strncmp(value, text, strlen(text)) == 0;
+}
+
+static void* need(void* p) {
+  if (!p) abort();
+  return p;
+}
+
+/* A copy of the JSON value at p, as its own string. */
+static char* copy_value(const char* p) {
+  int n = length(p);
+  char* s = need(malloc((size_t)n + 1));
+  memcpy(s, p, (size_t)n);
+  s[n] = '\0';
+  return s;
+}
+
+/* A new string formatted like printf; the caller frees it with free(). */
+static char* format(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  int n = vsnprintf(NULL, 0, fmt, args);
+  va_end(args);
+  char* s = need(malloc((size_t)n + 1));
+  va_start(args, fmt);
+  vsnprintf(s, (size_t)n + 1, fmt, args);
+  va_end(args);
+  return s;
+}
+
+/* --- Errors -------------------------------------------------------------- */
+
+/* A host decides on the fixed texts and prefixes of error messages only; the
+ * rest of a message is for a person to read. */
+static const struct {
+  const char* text;
+  int whole; /* the message is exactly this text; else it starts with it */
+  const char* meaning;
+} kErrors[] = {
+    {"engine panic", 1, "a fault inside the library: report it"},
+    {"invalid driver state", 1, "the stored state document is damaged"},
+    {"driver rules do not match the supplied rule pack", 1, "build the driver again and carry the old one"},
+    {"rules are required or rules_id is not registered", 1, "install the rule pack first"},
+    {"rules ", 0, "the rule pack failed its check"},
+    {"override: ", 0, "an override block is wrong"},
+    {"unsupported: ", 0, "the device cannot do it"},
+    {"input: ", 0, "the input could not be read"},
+    {"handle: ", 0, "no live driver has this handle"},
+};
+
+/* The error of a failed reply: what it means to the host, and the message. */
+static void report_error(const char* error) {
+  const char* text = error + 1; /* inside the quotes */
+  int n = length(error) - 2;
+  const char* meaning = "see the message";
+  for (size_t i = 0; i < sizeof kErrors / sizeof kErrors[0]; i++) {
+    int k = (int)strlen(kErrors[i].text);
+    if (strncmp(text, kErrors[i].text, (size_t)k) == 0 && (!kErrors[i].whole || k == n)) {
+      meaning = kErrors[i].meaning;
+      break;
+    }
+  }
+  printf("  failed: %s: %.*s\n", meaning, length(error), error);
+}
+
+/* Runs one request. Answers the reply, whose "value" *value points into, or
+ * NULL after reporting its error. Every reply, failed or not, is released
+ * by the caller with engine_free and nothing else. */
+static char* eval(const char* request, const char** value) {
+  char* reply = engine_eval(request);
+  if (is(member(reply, "ok"), "true")) {
+    *value = member(reply, "value");
+    return reply;
+  }
+  report_error(member(reply, "error"));
+  engine_free(reply);
+  return NULL;
+}
+
+/* --- One device ---------------------------------------------------------- */
+
+typedef struct {
+  char* name; /* as the JSON string the driver wrote, quotes included */
+  double due;
+} Timer;
+
+typedef struct {
+  char* rules_id;        /* JSON string */
+  char* state;           /* stateless driver: its state document, whole */
+  char* handle;          /* live driver: its handle */
+  char* settings;        /* the last settings block */
+  Timer timers[16];
+  int armed;
+} Device;
+
+static void cancel_timer(Device* d, const char* name) {
+  for (int i = 0; i < d->armed; i++)
+    if (strcmp(d->timers[i].name, name) == 0) {
+      free(d->timers[i].name);
+      d->timers[i] = d->timers[--d->armed];
+      return;
+    }
+}
+
+static void set_timer(Device* d, const char* name, double due) {
+  cancel_timer(d, name); /* a timer named again is armed anew */
+  if (d->armed == (int)(sizeof d->timers / sizeof d->timers[0])) abort();
+  d->timers[d->armed].name = need(strdup(name));
+  d->timers[d->armed++].due = due;
+}
+
+/* Carries out a driver's outputs, in their order. */
+static void carry_out(Device* d, const char* outputs, double now) {
+  const char* out;
+  while ((out = next_item(&outputs))) {
+    const char* type = member(out, "type");
+    const char* prop = member(out, "prop");
+    if (is(type, "\"descriptor\"")) {
+      const char* props = member(member(out, "desc"), "props");
+      const char* name;
+      printf("  describe the device; properties:");
+      while ((name = next_item(&props))) printf(" %.*s", length(name), name);
+      printf("\n");
+    } else if (is(type, "\"value\"")) {
+      const char* value = member(out, "value");
+      printf("  publish %.*s = %.*s\n", length(prop), prop, length(value), value);
+    } else if (is(type, "\"absent\"")) {
+      printf("  publish %.*s as having no value\n", length(prop), prop);
+    } else if (is(type, "\"event\"")) {
+      const char* kind = member(out, "kind");
+      printf("  fire event %.*s %.*s\n", length(prop), prop, length(kind), kind);
+    } else if (is(type, "\"send_message\"")) {
+      const char* json = member(out, "json");
+      printf("  send to the device: %.*s\n", length(json), json);
+    } else if (is(type, "\"reject\"")) {
+      const char* code = member(out, "code");
+      const char* reason = member(out, "reason");
+      printf("  refuse the command for %.*s: %.*s, %.*s\n", length(prop), prop, length(code), code,
+             length(reason), reason);
+    } else if (is(type, "\"set_timer\"")) {
+      char* name = copy_value(member(out, "name"));
+      double due = now + strtod(member(out, "after"), NULL);
+      set_timer(d, name, due);
+      printf("  arm timer %s for t=%g\n", name, due);
+      free(name);
+    } else if (is(type, "\"cancel_timer\"")) {
+      char* name = copy_value(member(out, "name"));
+      cancel_timer(d, name);
+      printf("  cancel timer %s\n", name);
+      free(name);
+    } else if (is(type, "\"settings_changed\"")) {
+      free(d->settings);
+      d->settings = copy_value(member(out, "block"));
+      printf("  keep the settings block %s as the device's own override block\n", d->settings);
+    }
+  }
+}
+
+/* Hands one input to the driver and carries out its outputs. */
+static void feed(Device* d, double now, const char* input) {
+  char* request =
+      d->handle ? format("{\"op\":\"drive\",\"handle\":%s,\"now\":%.17g,\"input\":%s}", d->handle, now, input)
+                : format("{\"op\":\"handle\",\"rules_id\":%s,\"driver\":%s,\"now\":%.17g,\"input\":%s}",
+                         d->rules_id, d->state, now, input);
+  const char* value;
+  char* reply = eval(request, &value);
+  free(request);
+  if (!reply) return; /* nothing of a failed input is kept: keep the old document */
+  if (!d->handle) {
+    free(d->state);
+    d->state = copy_value(member(value, "driver"));
+  }
+  carry_out(d, member(value, "outputs"), now);
+  engine_free(reply);
+}
+
+/* Fires, in the order they fall due, the timers due by `now`. */
+static void run_clock(Device* d, double now) {
+  for (;;) {
+    int first = -1;
+    for (int i = 0; i < d->armed; i++)
+      if (d->timers[i].due <= now && (first < 0 || d->timers[i].due < d->timers[first].due)) first = i;
+    if (first < 0) return;
+    double due = d->timers[first].due;
+    char* input = format("{\"type\":\"timer\",\"name\":%s}", d->timers[first].name);
+    cancel_timer(d, d->timers[first].name);
+    printf("t=%g %s\n", due, input);
+    feed(d, due, input);
+    free(input);
+  }
+}
+
+/* --- The session --------------------------------------------------------- */
+
+/* The next line of f that is not blank or a comment, or NULL at the end. */
+static char* next_line(FILE* f, char** line, size_t* cap) {
+  while (getline(line, cap, f) >= 0)
+    if ((*line)[0] != '#' && *skip_space(*line)) return *line;
+  return NULL;
+}
+
+static void run_session(Device* d, FILE* session) {
+  char* line = NULL;
+  size_t cap = 0;
+  rewind(session);
+  while (next_line(session, &line, &cap)) {
+    double now = strtod(member(line, "now"), NULL);
+    run_clock(d, now);
+    const char* input = member(line, "input");
+    if (!input) continue;
+    char* text = copy_value(input);
+    printf("t=%g %s\n", now, text);
+    feed(d, now, text);
+    free(text);
+  }
+  free(line);
+}
+
+static void forget(Device* d) {
+  free(d->rules_id);
+  free(d->state);
+  free(d->handle);
+  free(d->settings);
+  while (d->armed) cancel_timer(d, d->timers[0].name);
+}
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    fprintf(stderr, "usage: zefa-host SETUP.jsonl SESSION.jsonl\n");
+    return 2;
+  }
+  FILE* setup = fopen(argv[1], "r");
+  FILE* session = fopen(argv[2], "r");
+  if (!setup || !session) {
+    perror("zefa-host");
+    return 1;
+  }
+  if (!load_engine()) return 1;
+
+  /* The rule pack, and the device to drive. */
+  char* line = NULL;
+  size_t cap = 0;
+  char* create = NULL;
+  while (next_line(setup, &line, &cap)) {
+    const char* op = member(line, "op");
+    if (is(op, "\"install_rules\"")) {
+      const char* value;
+      char* reply = eval(line, &value);
+      if (!reply) return 1;
+      printf("install rule pack %.*s\n", length(member(line, "rules_id")), member(line, "rules_id"));
+      engine_free(reply);
+    } else if (is(op, "\"create\"") && !create) {
+      create = need(strdup(line));
+    }
+  }
+  free(line);
+  if (!create) return 1;
+  const char* options = member(create, "options");
+  char* device_options = format("\"device\":%.*s,\"options\":%.*s", length(member(create, "device")),
+                                member(create, "device"), options ? length(options) : 4, options ? options : "null");
+  Device d = {.rules_id = copy_value(member(create, "rules_id"))};
+  const char* value;
+  char* request;
+  char* reply;
+
+  printf("== a stateless driver\n");
+  request = format("{\"op\":\"create\",\"rules_id\":%s,%s}", d.rules_id, device_options);
+  reply = eval(request, &value);
+  free(request);
+  if (!reply) return 1;
+  d.state = copy_value(member(value, "driver"));
+  engine_free(reply);
+  run_session(&d, session);
+  forget(&d);
+
+  printf("== a live driver\n");
+  d = (Device){.rules_id = copy_value(member(create, "rules_id"))};
+  request = format("{\"op\":\"open\",\"rules_id\":%s,%s}", d.rules_id, device_options);
+  reply = eval(request, &value);
+  free(request);
+  if (!reply) return 1;
+  d.handle = copy_value(member(value, "handle"));
+  engine_free(reply);
+  run_session(&d, session);
+  request = format("{\"op\":\"close\",\"handle\":%s}", d.handle);
+  reply = eval(request, &value);
+  free(request);
+  if (!reply) return 1;
+  printf("close the driver: %.*s\n", length(value), value);
+  engine_free(reply);
+  forget(&d);
+
+  free(device_options);
+  free(create);
+  fclose(setup);
+  fclose(session);
+  return 0;
+}
