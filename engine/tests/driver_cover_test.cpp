@@ -1,13 +1,16 @@
 // The cover model from the case tables of data/cases: cover settings (whose
-// reader messages a pack's schema never lets through), covers, the motion tracker.
+// reader messages a pack's schema never lets through), covers, the motion
+// tracker; and, through the C API, settings blocks that build the driver again.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "driver/cover.hpp"
 #include "driver/motion.hpp"
+#include "engine_so.hpp"
 #include "fn_cases.hpp"
 #include "rules/cover_settings.hpp"
 
@@ -120,6 +123,161 @@ TEST(DriverMotion, FormAndScenarios) {
       const Value form = test::round_trip(m);
       for (const json::Member& e : step["expect"].obj())
         EXPECT_EQ(form[e.name()].dump(), e.value.dump()) << where << ": " << e.name();
+    }
+  }
+}
+
+// A driver as a host keeps it: its state document ("create", "handle") or a
+// live driver ("open", "drive"), built with `own` as the device's own
+// override block.
+class HostDriver {
+ public:
+  HostDriver(bool live, const Value& own) : live_(live) {
+    json::Object options{{"device_settings", Value(true)},
+                         {"dpmap", test::J(R"({"1":"control","2":"percent_control","3":"percent_state",)"
+                                           R"("4":"angle","5":"blind_control","6":"blind_state"})")}};
+    if (!own.is_null()) options.insert_or_assign("overrides", Value(json::Object{{"c1", own}}));
+    const Value r = ask(json::Object{{"op", Value(live ? "open" : "create")},
+                                     {"rules_id", Value("cover_switches")},
+                                     {"device", device()},
+                                     {"options", Value(std::move(options))}});
+    error = r["ok"].as_bool() ? "" : r.dump();
+    if (live) handle_ = r["value"]["handle"];
+    else doc_ = r["value"]["driver"];
+  }
+  HostDriver(const HostDriver&) = delete;
+  HostDriver& operator=(const HostDriver&) = delete;
+  ~HostDriver() {
+    if (live_ && !handle_.is_null()) ask(json::Object{{"op", Value("close")}, {"handle", handle_}});
+  }
+
+  // The outputs of one input.
+  Value input(const Value& in, int now) {
+    json::Object request{{"op", Value(live_ ? "drive" : "handle")}, {"now", Value(now)}, {"input", in}};
+    if (live_) request.insert_or_assign("handle", handle_);
+    else {
+      request.insert_or_assign("rules_id", Value("cover_switches"));
+      request.insert_or_assign("driver", doc_);
+    }
+    const Value r = ask(std::move(request));
+    if (!live_) doc_ = r["value"]["driver"];
+    return r["value"]["outputs"];
+  }
+
+  // The "settings" reply for its state document (a live driver's snapshot).
+  Value settings() const {
+    const Value doc = live_ ? ask(json::Object{{"op", Value("snapshot")}, {"handle", handle_}})["value"] : doc_;
+    return ask(json::Object{{"op", Value("settings")}, {"driver", doc}})["value"];
+  }
+
+  static Value ask(json::Object request) { return test::J(test::engine_so().call(Value(std::move(request)))); }
+
+  std::string error;  // the reply when the build failed
+
+ private:
+  static Value device() {
+    const std::string range = R"("{\"range\":[\"open\",\"stop\",\"close\"]}")";
+    const std::string percent = R"("{\"min\":0,\"max\":100,\"scale\":0,\"step\":1}")";
+    return test::J(R"({"id":"c1","product_id":"pc","category":"cl","function":{"control":{"type":"Enum","values":)" +
+                   range + R"(},"percent_control":{"type":"Integer","values":)" + percent +
+                   R"(},"blind_control":{"type":"Enum","values":)" + range +
+                   R"(},"angle":{"type":"Integer","values":)" + percent +
+                   R"(}},"status_range":{"percent_state":{"type":"Integer","values":)" + percent +
+                   R"(},"blind_state":{"type":"Integer","values":)" + percent + "}}}");
+  }
+
+  bool live_;
+  Value doc_;
+  Value handle_;
+};
+
+Value report(const Value& dps) {
+  return Value(json::Object{{"type", Value("message")}, {"channel", Value("active")}, {"json", dps}});
+}
+
+// Each switch flipped as a host flips it: the block of "settings_changed",
+// kept as the device's own override block, builds the driver again in both
+// forms with the setting in force (published switch value, a report read
+// through it) and is answered again by "settings". The pack's
+// "cover_defaults" name no boolean setting.
+TEST(DriverCover, SettingsBlockBuildsTheDriverAgain) {
+  ASSERT_TRUE(test::engine_so().loaded());
+  ASSERT_TRUE(HostDriver::ask(json::Object{{"op", Value("install_rules")},
+                                           {"rules_id", Value("cover_switches")},
+                                           {"rules", test::load("cover_switches_pack.json")}})["ok"]
+                  .as_bool());
+  struct Flip {
+    const char* prop;
+    const char* value;
+    const char* own;    // the device's own block before the flip
+    const char* block;  // answered by "settings_changed"
+    const char* probe;  // a report to the rebuilt driver
+    const char* seen;   // its outputs
+  };
+  const Flip flips[] = {
+      {"cover_invert_position", "true", "null", R"({"cover":{"invert_position":true}})", R"({"3":30})",
+       R"([{"type":"value","prop":"cover_state","value":"stopped"},{"type":"value","prop":"position","value":70}])"},
+      {"cover_invert_set_position", "true", "null", R"({"cover":{"invert_set_position":true}})", R"({"3":50,"2":80})",
+       R"([{"type":"value","prop":"cover_state","value":"closing"},)"
+       R"({"type":"set_timer","name":"c0:settle","after":10.0},{"type":"value","prop":"position","value":50}])"},
+      {"cover_settle", "25", "null", R"({"cover":{"settle":25}})", R"({"2":80})",
+       R"([{"type":"value","prop":"cover_state","value":"opening"},)"
+       R"({"type":"set_timer","name":"c0:settle","after":25.0}])"},
+      {"cover_invert_tilt", "true", "null", R"({"cover":{"invert_tilt":true}})", R"({"4":20})",
+       R"([{"type":"value","prop":"tilt","value":80}])"},
+      // The position datapoint leaves the description, so its report shows nothing.
+      {"cover_position_from_target", "true", "null", R"({"cover":{"position_from_target":true}})", R"({"3":30})",
+       "[]"},
+      {"cover_state_source", "\"none\"", "null", R"({"cover":{"state_source":"none"}})", R"({"2":80})", "[]"},
+      // Its switch exists only while the state comes from control.
+      {"cover_invert_reported_motion", "true", R"({"cover":{"state_source":"control"}})",
+       R"({"cover":{"state_source":"control","invert_reported_motion":true}})", R"({"1":"open"})",
+       R"([{"type":"value","prop":"cover_state","value":"closing"}])"},
+      {"blind_cover_invert_position", "true", "null", R"({"cover":{"blind":{"invert_position":true}}})",
+       R"({"6":30})",
+       R"([{"type":"value","prop":"blind_cover_state","value":"stopped"},)"
+       R"({"type":"value","prop":"blind_position","value":70}])"},
+      {"blind_cover_invert_control", "true", "null", R"({"cover":{"blind":{"invert_control":true}}})",
+       R"({"6":50,"5":"open"})",
+       R"([{"type":"value","prop":"blind_cover_state","value":"closing"},)"
+       R"({"type":"set_timer","name":"c1:settle","after":10.0},{"type":"value","prop":"blind_position","value":50}])"},
+      {"blind_cover_settle", "2.5", "null", R"({"cover":{"blind":{"settle":2.5}}})", R"({"5":"open"})",
+       R"([{"type":"value","prop":"blind_cover_state","value":"opening"},)"
+       R"({"type":"set_timer","name":"c1:settle","after":2.5}])"},
+      // A switch at the top beside a group's switch in one block.
+      {"cover_invert_position", "true", R"({"cover":{"blind":{"invert_position":true}}})",
+       R"({"cover":{"invert_position":true,"blind":{"invert_position":true}}})", R"({"3":30,"6":30})",
+       R"([{"type":"value","prop":"cover_state","value":"stopped"},)"
+       R"({"type":"value","prop":"blind_cover_state","value":"stopped"},)"
+       R"({"type":"value","prop":"position","value":70},{"type":"value","prop":"blind_position","value":70}])"},
+  };
+  const Value sync = report(test::J(R"({"1":"stop","2":0,"3":0,"4":0,"5":"stop","6":0})"));
+  for (bool live : {false, true}) {
+    for (const Flip& f : flips) {
+      const std::string where = std::string(live ? "open " : "create ") + f.prop + " " + f.own;
+      const Value published(
+          json::Object{{"type", Value("value")}, {"prop", Value(f.prop)}, {"value", test::J(f.value)}});
+      HostDriver first(live, test::J(f.own));
+      EXPECT_EQ(first.error, "") << where;
+      if (!first.error.empty()) continue;
+      first.input(sync, 1);
+      // The probe shows the setting: the driver before the flip answers otherwise.
+      EXPECT_NE(first.input(report(test::J(f.probe)), 2).dump(), f.seen) << where;
+      const Value changed = first.input(
+          Value(json::Object{{"type", Value("command")}, {"prop", Value(f.prop)}, {"value", test::J(f.value)}}), 3);
+      ASSERT_EQ(changed.arr().size(), 2u) << where << ": " << changed.dump();
+      EXPECT_EQ(changed[0], published) << where;
+      EXPECT_EQ(changed[1]["type"], Value("settings_changed")) << where;
+      const Value block = changed[1]["block"];
+      EXPECT_EQ(block.dump(), f.block) << where;
+
+      HostDriver rebuilt(live, block);
+      EXPECT_EQ(rebuilt.error, "") << where;
+      if (!rebuilt.error.empty()) continue;
+      EXPECT_EQ(rebuilt.settings().dump(), f.block) << where;
+      const json::Array synced = rebuilt.input(sync, 1).arr();
+      EXPECT_NE(std::find(synced.begin(), synced.end(), published), synced.end()) << where;
+      EXPECT_EQ(rebuilt.input(report(test::J(f.probe)), 2).dump(), f.seen) << where;
     }
   }
 }

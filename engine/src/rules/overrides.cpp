@@ -188,6 +188,9 @@ Check validate(const Value& block, const Value& rules, bool strict) {
 Check validate_cover(const Value& cover, const Value& rules, bool top) {
   if (!cover.is_object()) return fail("cover needs object");
   const Value& defaults = rules["cover_defaults"];
+  // A settings switch hands its boolean back in the settings block, which the
+  // host keeps as the device's override block: the driver must build from it.
+  const Value& switches = rules["cover_switches"];
   for (const Member& m : cover.obj()) {
     const Value& v = m.value;
     if (m.name() == "settle") {
@@ -195,7 +198,7 @@ Check validate_cover(const Value& cover, const Value& rules, bool top) {
       if (!fine) return fail("invalid settle");
     } else if (m.name() == "state_source") {
       if (!is_one_of(v, {"none", "inferred", "control"})) return fail("invalid state_source");
-    } else if (defaults.find(m.name())) {
+    } else if (defaults.find(m.name()) || (v.is_bool() && switches.find(m.name()))) {
       if (!v.is_bool()) return fail("cover needs bool");
     } else if (top && v.is_object()) {
       ZEFA_CHECK(validate_cover(v, rules, false));

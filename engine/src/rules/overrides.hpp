@@ -3,10 +3,10 @@
 // driver options' "overrides" mappings.
 //
 // The checks here are static: they look only at the block and at the rule
-// pack's "cover_defaults". Each returns success or the first failure as a
-// plain message; callers give it the Override kind (shown "override: " and
-// the message). All functions are pure and thread-safe; arguments are read
-// only. Members are visited in their object order.
+// pack's "cover_defaults" and "cover_switches". Each returns success or the
+// first failure as a plain message; callers give it the Override kind (shown
+// "override: " and the message). All functions are pure and thread-safe;
+// arguments are read only. Members are visited in their object order.
 #pragma once
 
 #include <initializer_list>
@@ -34,7 +34,9 @@ Check validate_mapping(const Value& mapping, const Value& rules);
 Check validate(const Value& block, const Value& rules, bool strict);
 
 // The block's "cover" member; `top` is true at the block level, false inside
-// a group object (which may not nest further).
+// a group object (which may not nest further). A key of the pack's
+// "cover_defaults" holds a boolean; so may a key of its "cover_switches",
+// whose other values are read as if it named nothing.
 Check validate_cover(const Value& cover, const Value& rules, bool top);
 
 // A property definition: a patch of an existing property (`is_new` false),
