@@ -10,7 +10,10 @@
 // reply, the string "…" matches any value, a member "…" lets an object have
 // members not shown, and a last element "…" lets an array go on.
 // A `json` block outside an exchange that holds a request fails the test:
-// every request a document shows must run.
+// every request a document shows must run. A block of another tag whose
+// name is a file of the repository, as in "```c examples/host/host.c:10-24",
+// must hold exactly those lines of that file (the whole file without a
+// range), so that a program shown on a page is the program the tests build.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -99,6 +102,28 @@ std::string expand(std::string request, const Value* previous) {
   return request;
 }
 
+// The lines FIRST-LAST of a repository file named "PATH:FIRST-LAST", or the
+// whole file named "PATH".
+std::string excerpt(const std::string& name) {
+  std::string path = name;
+  size_t first = 1, last = std::string::npos;
+  if (size_t colon = name.rfind(':'); colon != std::string::npos) {
+    path = name.substr(0, colon);
+    std::istringstream range(name.substr(colon + 1));
+    char dash = 0;
+    if (!(range >> first >> dash >> last) || dash != '-' || first < 1 || last < first)
+      throw std::runtime_error("not a line range: " + name);
+  }
+  std::ifstream in(fs::path(ZEFA_DOCS).parent_path() / path);
+  if (!in) throw std::runtime_error("no file " + path);
+  std::string text, line;
+  size_t lineno = 0;
+  while (std::getline(in, line) && ++lineno <= last)
+    if (lineno >= first) text += line + "\n";
+  if (last != std::string::npos && lineno < last) throw std::runtime_error(path + " is shorter than " + name);
+  return text;
+}
+
 bool is_ellipsis(const Value& v) { return v.is_string() && v.str() == kEllipsis; }
 
 // Where `actual` differs from the shown `expected`; empty when it matches.
@@ -150,7 +175,12 @@ TEST_P(Docs, ExamplesMatch) {
           << file << " line " << b.line << ": a request outside an exchange block";
       continue;
     }
-    if (b.tag != "exchange") continue;
+    if (b.tag != "exchange") {
+      if (b.name.find('/') != std::string::npos) {
+        EXPECT_EQ(b.text, excerpt(b.name)) << file << " line " << b.line << ": not the lines of " << b.name;
+      }
+      continue;
+    }
     // Split into ("> " | "< ", text) items.
     std::vector<std::pair<char, std::string>> items;
     std::istringstream lines(b.text);

@@ -131,14 +131,20 @@ static char* copy_value(const char* p) {
 }
 
 /* A new string formatted like printf; the caller frees it with free(). */
+static char* format_list(const char* fmt, va_list args) {
+  va_list again;
+  va_copy(again, args);
+  int n = vsnprintf(NULL, 0, fmt, args);
+  char* s = need(malloc((size_t)n + 1));
+  vsnprintf(s, (size_t)n + 1, fmt, again);
+  va_end(again);
+  return s;
+}
+
 static char* format(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
-  int n = vsnprintf(NULL, 0, fmt, args);
-  va_end(args);
-  char* s = need(malloc((size_t)n + 1));
-  va_start(args, fmt);
-  vsnprintf(s, (size_t)n + 1, fmt, args);
+  char* s = format_list(fmt, args);
   va_end(args);
   return s;
 }
@@ -153,6 +159,9 @@ static const struct {
   const char* meaning;
 } kErrors[] = {
     {"engine panic", 1, "a fault inside the library: report it"},
+    {"rule registry poisoned", 1, "installed packs are lost to this process: report it"},
+    {"driver registry poisoned", 1, "live drivers are lost to this process: report it"},
+    {"driver poisoned", 1, "close the driver and open the device again"},
     {"invalid driver state", 1, "the stored state document is damaged"},
     {"driver rules do not match the supplied rule pack", 1, "build the driver again and carry the old one"},
     {"rules are required or rules_id is not registered", 1, "install the rule pack first"},
@@ -178,11 +187,17 @@ static void report_error(const char* error) {
   printf("  failed: %s: %.*s\n", meaning, length(error), error);
 }
 
-/* Runs one request. Answers the reply, whose "value" *value points into, or
- * NULL after reporting its error. Every reply, failed or not, is released
- * by the caller with engine_free and nothing else. */
-static char* eval(const char* request, const char** value) {
+/* Sends one request, formatted like printf. Answers the reply, with *value
+ * pointing at its "value", or NULL after reporting its error. The request
+ * text stays the host's; the reply is the caller's until it hands it to
+ * engine_free, which alone may release it (a failed one is released here). */
+static char* call(const char** value, const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  char* request = format_list(fmt, args);
+  va_end(args);
   char* reply = engine_eval(request);
+  free(request);
   if (is(member(reply, "ok"), "true")) {
     *value = member(reply, "value");
     return reply;
@@ -204,7 +219,7 @@ typedef struct {
   char* state;           /* stateless driver: its state document, whole */
   char* handle;          /* live driver: its handle */
   char* settings;        /* the last settings block */
-  Timer timers[16];
+  Timer timers[16];      /* plenty for the drivers of this example */
   int armed;
 } Device;
 
@@ -273,15 +288,13 @@ static void carry_out(Device* d, const char* outputs, double now) {
 
 /* Hands one input to the driver and carries out its outputs. */
 static void feed(Device* d, double now, const char* input) {
-  char* request =
-      d->handle ? format("{\"op\":\"drive\",\"handle\":%s,\"now\":%.17g,\"input\":%s}", d->handle, now, input)
-                : format("{\"op\":\"handle\",\"rules_id\":%s,\"driver\":%s,\"now\":%.17g,\"input\":%s}",
-                         d->rules_id, d->state, now, input);
   const char* value;
-  char* reply = eval(request, &value);
-  free(request);
-  if (!reply) return; /* nothing of a failed input is kept: keep the old document */
-  if (!d->handle) {
+  char* reply =
+      d->handle ? call(&value, "{\"op\":\"drive\",\"handle\":%s,\"now\":%.17g,\"input\":%s}", d->handle, now, input)
+                : call(&value, "{\"op\":\"handle\",\"rules_id\":%s,\"driver\":%s,\"now\":%.17g,\"input\":%s}",
+                       d->rules_id, d->state, now, input);
+  if (!reply) return; /* a failed input changed nothing: keep the stored document */
+  if (!d->handle) {     /* store the new document whole, in place of the old one */
     free(d->state);
     d->state = copy_value(member(value, "driver"));
   }
@@ -353,36 +366,31 @@ int main(int argc, char** argv) {
   if (!load_engine()) return 1;
 
   /* The rule pack, and the device to drive. */
+  const char* value;
+  char* reply;
   char* line = NULL;
   size_t cap = 0;
   char* create = NULL;
   while (next_line(setup, &line, &cap)) {
     const char* op = member(line, "op");
     if (is(op, "\"install_rules\"")) {
-      const char* value;
-      char* reply = eval(line, &value);
-      if (!reply) return 1;
-      printf("install rule pack %.*s\n", length(member(line, "rules_id")), member(line, "rules_id"));
+      if (!(reply = call(&value, "%s", line))) return 1;
       engine_free(reply);
+      printf("install rule pack %.*s\n", length(member(line, "rules_id")), member(line, "rules_id"));
     } else if (is(op, "\"create\"") && !create) {
       create = need(strdup(line));
     }
   }
   free(line);
   if (!create) return 1;
+  const char* device = member(create, "device");
   const char* options = member(create, "options");
-  char* device_options = format("\"device\":%.*s,\"options\":%.*s", length(member(create, "device")),
-                                member(create, "device"), options ? length(options) : 4, options ? options : "null");
-  Device d = {.rules_id = copy_value(member(create, "rules_id"))};
-  const char* value;
-  char* request;
-  char* reply;
+  char* built = format("\"device\":%.*s,\"options\":%.*s", length(device), device,
+                       options ? length(options) : 4, options ? options : "null");
 
   printf("== a stateless driver\n");
-  request = format("{\"op\":\"create\",\"rules_id\":%s,%s}", d.rules_id, device_options);
-  reply = eval(request, &value);
-  free(request);
-  if (!reply) return 1;
+  Device d = {.rules_id = copy_value(member(create, "rules_id"))};
+  if (!(reply = call(&value, "{\"op\":\"create\",\"rules_id\":%s,%s}", d.rules_id, built))) return 1;
   d.state = copy_value(member(value, "driver"));
   engine_free(reply);
   run_session(&d, session);
@@ -390,22 +398,16 @@ int main(int argc, char** argv) {
 
   printf("== a live driver\n");
   d = (Device){.rules_id = copy_value(member(create, "rules_id"))};
-  request = format("{\"op\":\"open\",\"rules_id\":%s,%s}", d.rules_id, device_options);
-  reply = eval(request, &value);
-  free(request);
-  if (!reply) return 1;
+  if (!(reply = call(&value, "{\"op\":\"open\",\"rules_id\":%s,%s}", d.rules_id, built))) return 1;
   d.handle = copy_value(member(value, "handle"));
   engine_free(reply);
   run_session(&d, session);
-  request = format("{\"op\":\"close\",\"handle\":%s}", d.handle);
-  reply = eval(request, &value);
-  free(request);
-  if (!reply) return 1;
+  if (!(reply = call(&value, "{\"op\":\"close\",\"handle\":%s}", d.handle))) return 1;
   printf("close the driver: %.*s\n", length(value), value);
   engine_free(reply);
   forget(&d);
 
-  free(device_options);
+  free(built);
   free(create);
   fclose(setup);
   fclose(session);
