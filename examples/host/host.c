@@ -9,9 +9,9 @@
  *
  * SETUP holds requests as the files of examples/ do: the host sends its
  * "install_rules" requests as they are and takes "rules_id", "device" and
- * "options" from its first "create" request. SESSION holds one event a
- * line: {"now":T,"input":INPUT}, or {"now":T} to let the clock run to T.
- * Lines starting with '#' are comments in both.
+ * "options" from its first "create" or "open" request. SESSION holds one
+ * event a line: {"now":T,"input":INPUT}, or {"now":T} to let the clock run
+ * to T. Lines starting with '#' are comments in both.
  *
  * Built with -DHOST_DLOPEN, it loads the library with dlopen instead of
  * being linked with it.
@@ -332,7 +332,12 @@ static void run_session(Device* d, FILE* session) {
   size_t cap = 0;
   rewind(session);
   while (next_line(session, &line, &cap)) {
-    double now = strtod(member(line, "now"), NULL);
+    const char* at = member(line, "now");
+    if (!at) {
+      fprintf(stderr, "zefa-host: a session line without \"now\": %s", line);
+      continue;
+    }
+    double now = strtod(at, NULL);
     run_clock(d, now);
     const char* input = member(line, "input");
     if (!input) continue;
@@ -377,20 +382,23 @@ int main(int argc, char** argv) {
       if (!(reply = call(&value, "%s", line))) return 1;
       engine_free(reply);
       printf("install rule pack %.*s\n", length(member(line, "rules_id")), member(line, "rules_id"));
-    } else if (is(op, "\"create\"") && !create) {
+    } else if ((is(op, "\"create\"") || is(op, "\"open\"")) && !create) {
       create = need(strdup(line));
     }
   }
   free(line);
-  if (!create) return 1;
-  const char* device = member(create, "device");
+  const char* device = create ? member(create, "device") : NULL;
+  if (!device) {
+    fprintf(stderr, "zefa-host: no \"create\" or \"open\" request with a \"device\" in %s\n", argv[1]);
+    return 1;
+  }
   const char* options = member(create, "options");
-  char* built = format("\"device\":%.*s,\"options\":%.*s", length(device), device,
-                       options ? length(options) : 4, options ? options : "null");
+  char* device_options = format("\"device\":%.*s,\"options\":%.*s", length(device), device,
+                                options ? length(options) : 4, options ? options : "null");
 
   printf("== a stateless driver\n");
   Device d = {.rules_id = copy_value(member(create, "rules_id"))};
-  if (!(reply = call(&value, "{\"op\":\"create\",\"rules_id\":%s,%s}", d.rules_id, built))) return 1;
+  if (!(reply = call(&value, "{\"op\":\"create\",\"rules_id\":%s,%s}", d.rules_id, device_options))) return 1;
   d.state = copy_value(member(value, "driver"));
   engine_free(reply);
   run_session(&d, session);
@@ -398,7 +406,7 @@ int main(int argc, char** argv) {
 
   printf("== a live driver\n");
   d = (Device){.rules_id = copy_value(member(create, "rules_id"))};
-  if (!(reply = call(&value, "{\"op\":\"open\",\"rules_id\":%s,%s}", d.rules_id, built))) return 1;
+  if (!(reply = call(&value, "{\"op\":\"open\",\"rules_id\":%s,%s}", d.rules_id, device_options))) return 1;
   d.handle = copy_value(member(value, "handle"));
   engine_free(reply);
   run_session(&d, session);
@@ -407,7 +415,7 @@ int main(int argc, char** argv) {
   engine_free(reply);
   forget(&d);
 
-  free(built);
+  free(device_options);
   free(create);
   fclose(setup);
   fclose(session);
