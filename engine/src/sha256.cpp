@@ -31,32 +31,33 @@ inline uint32_t load_be32(const uint8_t* p) noexcept {
 
 void compress_portable(uint32_t* state, const uint8_t* p, size_t count) noexcept {
   for (; count > 0; --count, p += 64) {
-    // The schedule is kept as a ring of the last 16 words.
-    uint32_t w[16];
+    uint32_t w[64];
     for (int t = 0; t < 16; ++t) w[t] = load_be32(p + 4 * t);
+    for (int t = 16; t < 64; ++t) {
+      const uint32_t s0 = std::rotr(w[t - 15], 7) ^ std::rotr(w[t - 15], 18) ^ (w[t - 15] >> 3);
+      const uint32_t s1 = std::rotr(w[t - 2], 17) ^ std::rotr(w[t - 2], 19) ^ (w[t - 2] >> 10);
+      w[t] = w[t - 16] + s0 + w[t - 7] + s1;
+    }
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-    for (int t = 0; t < 64; ++t) {
-      uint32_t wt;
-      if (t < 16) {
-        wt = w[t];
-      } else {
-        const uint32_t w15 = w[(t - 15) & 15], w2 = w[(t - 2) & 15];
-        const uint32_t s0 = std::rotr(w15, 7) ^ std::rotr(w15, 18) ^ (w15 >> 3);
-        const uint32_t s1 = std::rotr(w2, 17) ^ std::rotr(w2, 19) ^ (w2 >> 10);
-        wt = w[t & 15] += s0 + w[(t - 7) & 15] + s1;
-      }
+    // Eight rounds per pass with the variables' roles turned by argument
+    // order instead of by copying.
+    const auto round = [&w](uint32_t a, uint32_t b, uint32_t c, uint32_t& d, uint32_t e, uint32_t f,
+                            uint32_t g, uint32_t& h, int t) {
       const uint32_t t1 = h + (std::rotr(e, 6) ^ std::rotr(e, 11) ^ std::rotr(e, 25)) +
-                          ((e & f) ^ (~e & g)) + kRound[t] + wt;
-      const uint32_t t2 = (std::rotr(a, 2) ^ std::rotr(a, 13) ^ std::rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-      h = g;
-      g = f;
-      f = e;
-      e = d + t1;
-      d = c;
-      c = b;
-      b = a;
-      a = t1 + t2;
+                          ((e & f) ^ (~e & g)) + kRound[t] + w[t];
+      d += t1;
+      h = t1 + (std::rotr(a, 2) ^ std::rotr(a, 13) ^ std::rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+    };
+    for (int t = 0; t < 64; t += 8) {
+      round(a, b, c, d, e, f, g, h, t);
+      round(h, a, b, c, d, e, f, g, t + 1);
+      round(g, h, a, b, c, d, e, f, t + 2);
+      round(f, g, h, a, b, c, d, e, t + 3);
+      round(e, f, g, h, a, b, c, d, t + 4);
+      round(d, e, f, g, h, a, b, c, t + 5);
+      round(c, d, e, f, g, h, a, b, t + 6);
+      round(b, c, d, e, f, g, h, a, t + 7);
     }
     state[0] += a, state[1] += b, state[2] += c, state[3] += d;
     state[4] += e, state[5] += f, state[6] += g, state[7] += h;
