@@ -1,7 +1,10 @@
 // Rule-pack validation and fingerprinting of a 100 KB and a 1 MB pack, with
-// the bare SHA-256 of the pack's text as the reference in the same run.
+// the bare SHA-256 of the pack's text as the floor, and libcrypto's SHA-256
+// of the same text as the reference in the same run.
 #include <benchmark/benchmark.h>
+#ifdef ZEFA_HAVE_OPENSSL
 #include <openssl/evp.h>
+#endif
 
 #include <string>
 
@@ -9,6 +12,7 @@
 #include "testing.hpp"
 #include "rules/rules.hpp"
 #include "runtime/rulepack.hpp"
+#include "sha256.hpp"
 
 namespace {
 
@@ -100,8 +104,22 @@ void BM_FingerprintOnly(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
 }
 
-// Reference: SHA-256 of the already written text, the floor for fingerprinting.
-void BM_Sha256OfTextReference(benchmark::State& state) {
+// SHA-256 of the already written text, the floor for fingerprinting; the
+// second argument 1 forces the portable code.
+void BM_Sha256OfText(benchmark::State& state) {
+  const std::string text = pack_of(static_cast<size_t>(state.range(0))).dump();
+  const auto path = state.range(1) == 1 ? zefa::sha256::Path::Portable : zefa::sha256::Path::Extensions;
+  for (auto _ : state) {
+    zefa::sha256::Hasher h(path);
+    h.update(text);
+    benchmark::DoNotOptimize(h.finish());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+#ifdef ZEFA_HAVE_OPENSSL
+// Reference: libcrypto's SHA-256 of the same text.
+void BM_Sha256OfTextEvpDigest(benchmark::State& state) {
   const std::string text = pack_of(static_cast<size_t>(state.range(0))).dump();
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int len = 0;
@@ -111,10 +129,14 @@ void BM_Sha256OfTextReference(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
+#endif
 
 }  // namespace
 
 BENCHMARK(BM_ValidateAndFingerprint)->Arg(100 * 1024)->Arg(1024 * 1024);
 BENCHMARK(BM_ValidateOnly)->Arg(100 * 1024)->Arg(1024 * 1024);
 BENCHMARK(BM_FingerprintOnly)->Arg(100 * 1024)->Arg(1024 * 1024);
-BENCHMARK(BM_Sha256OfTextReference)->Arg(100 * 1024)->Arg(1024 * 1024);
+BENCHMARK(BM_Sha256OfText)->Args({100 * 1024, 0})->Args({1024 * 1024, 0})->Args({1024 * 1024, 1});
+#ifdef ZEFA_HAVE_OPENSSL
+BENCHMARK(BM_Sha256OfTextEvpDigest)->Arg(100 * 1024)->Arg(1024 * 1024);
+#endif

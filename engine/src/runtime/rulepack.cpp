@@ -1,10 +1,7 @@
 #include "runtime/rulepack.hpp"
 
-#include <openssl/evp.h>
-
-#include <stdexcept>
-
 #include "rules/rules.hpp"
+#include "sha256.hpp"
 
 namespace zefa::runtime {
 
@@ -16,15 +13,10 @@ Status<> validated(const json::Value& pack) {
 }
 
 std::string fingerprint(const json::Value& value) {
-  const std::string text = value.dump();
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  // Fails only when libcrypto cannot allocate: an internal fault.
-  if (EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr) != 1 || size != 32)
-    throw std::runtime_error("SHA-256 digest failed");
+  const sha256::Digest digest = sha256::digest(value.dump());
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out(64, '0');
-  for (unsigned i = 0; i < 32; ++i) {
+  for (size_t i = 0; i < digest.size(); ++i) {
     out[2 * i] = kHex[digest[i] >> 4];
     out[2 * i + 1] = kHex[digest[i] & 0xF];
   }

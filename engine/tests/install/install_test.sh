@@ -32,6 +32,11 @@ for link in libzefa_engine.so "libzefa_engine.so.$soversion"; do
 done
 soname=$(readelf -d "$lib" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
 [ "$soname" = "libzefa_engine.so.$soversion" ] || { echo "soname: $soname"; exit 1; }
+# libcrypto reads its configuration file and environment when loaded and
+# when it hashes: the library keeps its own SHA-256 and must not need it.
+needed=$(readelf -d "$lib" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+[ -n "$needed" ] || { echo "readelf shows no NEEDED entries"; exit 1; }
+if grep -i libcrypto <<< "$needed"; then echo "the library needs libcrypto"; exit 1; fi
 pc=$(dirname "$(find "$prefix" -name zefa_engine.pc | head -n 1)")
 pc_version=$(PKG_CONFIG_PATH=$pc pkg-config --modversion zefa_engine)
 [ "$pc_version" = "$version" ] || { echo "pkg-config version: $pc_version"; exit 1; }
