@@ -1,13 +1,12 @@
 #include "text.hpp"
 
-#include <unicode/locid.h>
-#include <unicode/stringpiece.h>
-#include <unicode/unistr.h>
+#include <unicode/ucasemap.h>
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
 #include <cstdint>
 #include <limits>
+#include <new>
 
 namespace zefa::text {
 
@@ -23,6 +22,20 @@ bool map_ascii(std::string& s, char from, char to) noexcept {
   return ascii;
 }
 
+// The root locale is named "": NULL would mean ICU's default locale, which
+// ICU sets up from the process's environment (LC_ALL, LC_MESSAGES, LANG).
+// Opened once, kept for the life of the process and then only read: the
+// mapping functions take it const, so any number of threads may share it.
+const UCaseMap* case_map() {
+  static const UCaseMap* const map = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    const UCaseMap* m = ucasemap_open("", 0, &status);
+    if (U_FAILURE(status)) throw std::bad_alloc();  // its only way to fail
+    return m;
+  }();
+  return map;
+}
+
 // ICU indexes with 32-bit lengths; texts beyond that (never seen in practice)
 // keep their non-ASCII characters as they are.
 std::string map_case(std::string_view s, bool to_upper) {
@@ -30,15 +43,24 @@ std::string map_case(std::string_view s, bool to_upper) {
   if (map_ascii(out, to_upper ? 'a' : 'A', to_upper ? 'A' : 'a') ||
       s.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max() / 2))
     return out;
-  icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
-  if (to_upper) {
-    u.toUpper(icu::Locale::getRoot());
-  } else {
-    u.toLower(icu::Locale::getRoot());
+  // ICU copies runs that map to themselves, so it is given the text with its
+  // ASCII letters already mapped. Whether a sigma ends a word does not change:
+  // a letter is cased in either case.
+  const auto map = to_upper ? ucasemap_utf8ToUpper : ucasemap_utf8ToLower;
+  const auto src_len = static_cast<int32_t>(out.size());
+  // Room for the usual growth (a sharp s becomes "SS" at the same size, a
+  // ligature grows); a text that grows beyond it is mapped again at its size.
+  std::string mapped(s.size() + s.size() / 2 + 16, '\0');
+  UErrorCode status = U_ZERO_ERROR;
+  int32_t n = map(case_map(), mapped.data(), static_cast<int32_t>(mapped.size()), out.data(), src_len, &status);
+  if (status == U_BUFFER_OVERFLOW_ERROR) {
+    status = U_ZERO_ERROR;
+    mapped.resize(static_cast<size_t>(n));
+    n = map(case_map(), mapped.data(), n, out.data(), src_len, &status);
   }
-  out.clear();
-  u.toUTF8String(out);
-  return out;
+  if (U_FAILURE(status)) return out;
+  mapped.resize(static_cast<size_t>(n));
+  return mapped;
 }
 }  // namespace
 

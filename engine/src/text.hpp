@@ -13,8 +13,9 @@ namespace zefa::text {
 // Full Unicode lower-casing (root locale, no language tailoring): one
 // character may become several, and a capital sigma at the end of a word
 // becomes the final small sigma. ASCII-only texts take a fast path with the
-// same result. Ill-formed UTF-8 sequences come back as U+FFFD; the engine
-// only passes texts of JSON strings, which are always well-formed.
+// same result. Reads neither the process's locale nor its environment.
+// Ill-formed UTF-8 sequences are kept as they are; the engine only passes
+// texts of JSON strings, which are always well-formed.
 std::string lower(std::string_view s);
 
 // Full Unicode upper-casing (root locale): one character may become several
