@@ -17,9 +17,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "driver_util.hpp"
@@ -210,6 +212,66 @@ TEST_P(Docs, ExamplesMatch) {
       zefa::test::expect_documents_round_trip(reply);
       previous = std::move(actual).value();
       have_previous = true;
+    }
+  }
+}
+
+// The anchor a heading gets on the pages as rendered: lower case, spaces as
+// hyphens, punctuation other than '-' and '_' dropped (non-ASCII kept).
+std::string slug(std::string_view heading) {
+  std::string out;
+  for (unsigned char c : heading) {
+    if (c == ' ') out += '-';
+    else if (c >= 0x80 || std::isalnum(c) || c == '-' || c == '_') out += static_cast<char>(std::tolower(c));
+  }
+  return out;
+}
+
+// The anchors of a page's headings (outside fenced blocks), a repeated one
+// numbered as the renderer does.
+std::set<std::string> anchors_of(const fs::path& file) {
+  std::set<std::string> out;
+  std::map<std::string, int> seen;
+  std::ifstream in(file);
+  std::string line;
+  bool fenced = false;
+  while (std::getline(in, line)) {
+    if (line.rfind("```", 0) == 0) fenced = !fenced;
+    if (fenced || line.empty() || line[0] != '#') continue;
+    size_t text = line.find_first_not_of('#');
+    if (text == std::string::npos || line[text] != ' ') continue;
+    std::string a = slug(line.substr(text + 1));
+    const int n = seen[a]++;
+    out.insert(n == 0 ? a : a + "-" + std::to_string(n));
+  }
+  return out;
+}
+
+// Every relative link of a page names a file of the repository, and every
+// anchor a heading of the page it points at.
+TEST_P(Docs, LinksResolve) {
+  const fs::path page = fs::path(ZEFA_DOCS) / (GetParam() + ".md");
+  std::ifstream in(page);
+  std::string line;
+  int lineno = 0;
+  bool fenced = false;
+  while (std::getline(in, line)) {
+    ++lineno;
+    if (line.rfind("```", 0) == 0) fenced = !fenced;
+    if (fenced) continue;
+    for (size_t at = 0; (at = line.find("](", at)) != std::string::npos;) {
+      const size_t end = line.find(')', at);
+      if (end == std::string::npos) break;
+      const std::string target = line.substr(at + 2, end - at - 2);
+      at = end;
+      if (target.find("://") != std::string::npos || target.rfind("mailto:", 0) == 0) continue;
+      const size_t hash = target.find('#');
+      const std::string path = target.substr(0, hash);
+      const fs::path file = path.empty() ? page : fs::path(ZEFA_DOCS) / path;
+      EXPECT_TRUE(fs::exists(file)) << page.filename() << " line " << lineno << ": no file " << path;
+      if (hash == std::string::npos || !fs::exists(file)) continue;
+      EXPECT_TRUE(anchors_of(file).count(target.substr(hash + 1)))
+          << page.filename() << " line " << lineno << ": no heading for " << target;
     }
   }
 }
