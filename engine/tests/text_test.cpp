@@ -5,6 +5,10 @@
 #include <unicode/unistr.h>
 #include <unicode/utf16.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "fn_cases.hpp"
 
 using zefa::json::Value;
@@ -63,4 +67,30 @@ TEST(Text, CaseMappingMatchesIcuRootOnEveryCodePoint) {
       }
     }
   }
+}
+
+// The case map is opened on first use and then shared: threads that start
+// mapping at the same moment all see it whole and get the same results.
+TEST(TextConcurrency, FirstCaseMappingFromManyThreads) {
+  const struct {
+    std::string (*map)(std::string_view);
+    std::string_view given, want;
+  } rows[] = {
+      {text::lower, "\xC3\x84\xC3\x96\xC3\x9C \xCE\xA3\xCE\x91\xCE\xA3", "\xC3\xA4\xC3\xB6\xC3\xBC \xCF\x83\xCE\xB1\xCF\x82"},
+      {text::upper, "stra\xC3\x9F" "e", "STRASSE"},
+      {text::capitalize, "\xC7\x86" "emal", "\xC7\x84" "emal"},
+  };
+  std::atomic<bool> go{false};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([&] {
+      while (!go.load()) std::this_thread::yield();
+      for (int i = 0; i < 300; ++i)
+        for (const auto& r : rows)
+          if (r.map(r.given) != r.want) ++wrong;
+    });
+  go = true;
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
