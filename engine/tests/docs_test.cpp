@@ -25,45 +25,17 @@
 #include <sstream>
 
 #include "driver_util.hpp"
+#include "doc_pages.hpp"
 #include "engine_so.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using zefa::json::Value;
+using zefa::test::doc_blocks;
+using zefa::test::replace_all;
 
 constexpr std::string_view kEllipsis = "\xE2\x80\xA6";  // …
-
-struct Block {
-  std::string tag, name, text;
-  int line = 0;  // of the opening fence
-};
-
-std::vector<Block> blocks_of(const fs::path& file) {
-  std::ifstream in(file);
-  std::vector<Block> out;
-  std::string line;
-  int lineno = 0;
-  Block* open = nullptr;
-  while (std::getline(in, line)) {
-    ++lineno;
-    if (line.rfind("```", 0) == 0) {
-      if (open) {
-        open = nullptr;
-      } else {
-        std::istringstream info(line.substr(3));
-        Block b;
-        b.line = lineno;
-        info >> b.tag >> b.name;
-        out.push_back(std::move(b));
-        open = &out.back();
-      }
-    } else if (open) {
-      open->text += line + "\n";
-    }
-  }
-  return out;
-}
 
 std::vector<std::string> doc_files() {
   std::vector<std::string> names;
@@ -78,15 +50,11 @@ const std::map<std::string, std::string>& named_documents() {
   static const std::map<std::string, std::string> docs = [] {
     std::map<std::string, std::string> m;
     for (const auto& f : doc_files())
-      for (const auto& b : blocks_of(fs::path(ZEFA_DOCS) / (f + ".md")))
+      for (const auto& b : doc_blocks(fs::path(ZEFA_DOCS) / (f + ".md")))
         if (b.tag == "json" && !b.name.empty()) m[b.name] = zefa::test::J(b.text).dump();
     return m;
   }();
   return docs;
-}
-
-void replace_all(std::string& s, std::string_view from, std::string_view to) {
-  for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) s.replace(at, from.size(), to);
 }
 
 std::string expand(std::string request, const Value* previous) {
@@ -169,7 +137,7 @@ TEST_P(Docs, ExamplesMatch) {
   const std::string file = GetParam() + ".md";
   Value previous;
   bool have_previous = false;
-  for (const auto& b : blocks_of(fs::path(ZEFA_DOCS) / file)) {
+  for (const auto& b : doc_blocks(fs::path(ZEFA_DOCS) / file)) {
     if (b.tag == "json") {
       auto v = zefa::json::parse(b.text);
       ASSERT_TRUE(v) << file << " line " << b.line << ": not JSON";
@@ -183,20 +151,9 @@ TEST_P(Docs, ExamplesMatch) {
       }
       continue;
     }
-    // Split into ("> " | "< ", text) items.
-    std::vector<std::pair<char, std::string>> items;
-    std::istringstream lines(b.text);
-    std::string line;
-    while (std::getline(lines, line)) {
-      if (line.rfind("> ", 0) == 0 || line.rfind("< ", 0) == 0) {
-        items.emplace_back(line[0], line.substr(2) + "\n");
-      } else if (line.rfind('#', 0) == 0 || line.empty()) {
-        continue;
-      } else {
-        ASSERT_FALSE(items.empty()) << file << " line " << b.line << ": text before the first request";
-        items.back().second += line + "\n";
-      }
-    }
+    const auto parsed = zefa::test::exchange_items(b.text);
+    ASSERT_TRUE(parsed) << file << " line " << b.line << ": text before the first request";
+    const auto& items = *parsed;
     for (size_t i = 0; i < items.size(); i += 2) {
       ASSERT_EQ(items[i].first, '>') << file << " block at line " << b.line << ": a reply without a request";
       ASSERT_TRUE(i + 1 < items.size() && items[i + 1].first == '<')

@@ -31,6 +31,8 @@
 #include <string>
 #include <vector>
 
+#include "doc_pages.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -208,55 +210,19 @@ Group examples_group(const fs::path& file) {
   return g;
 }
 
-struct Block {
-  std::string tag, name, text;
-};
-
-std::vector<Block> blocks_of(const std::string& page) {
-  std::vector<Block> out;
-  bool open = false;
-  for (const auto& line : lines_of(page)) {
-    if (line.rfind("```", 0) == 0) {
-      if (!open) {
-        std::istringstream info(line.substr(3));
-        Block b;
-        info >> b.tag >> b.name;
-        out.push_back(std::move(b));
-      }
-      open = !open;
-    } else if (open) {
-      out.back().text += line + "\n";
-    }
-  }
-  return out;
-}
-
-void replace_all(std::string& s, const std::string& from, const std::string& to) {
-  for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) s.replace(at, from.size(), to);
-}
-
-// Reference pages: in `exchange` blocks, "> " starts a request and "< " its
-// reply, each continued by the lines after it; "@name" is the document of the
-// block `json name` of any page.
+// Reference pages: the requests of their `exchange` blocks, "@name" standing
+// for the document of the block `json name` of any page.
 Group docs_group(const fs::path& file, const std::map<std::string, std::string>& named) {
   Group g{"docs/" + file.filename().string(), {}};
-  for (const auto& b : blocks_of(slurp(file))) {
+  for (const auto& b : zefa::test::doc_blocks(file)) {
     if (b.tag != "exchange") continue;
-    std::string* into = nullptr;
-    for (const auto& line : lines_of(b.text)) {
-      if (line.rfind("> ", 0) == 0) {
-        g.requests.push_back({line.substr(2), ""});
-        into = &g.requests.back().text;
-      } else if (line.rfind("< ", 0) == 0 && !g.requests.empty()) {
-        into = &g.requests.back().shown;
-        *into = line.substr(2);
-      } else if (into && !line.empty() && line[0] != '#') {
-        *into += "\n" + line;
-      }
+    for (auto& [kind, text] : zefa::test::exchange_items(b.text).value_or(std::vector<std::pair<char, std::string>>{})) {
+      if (kind == '>') g.requests.push_back({std::move(text), ""});
+      else if (!g.requests.empty()) g.requests.back().shown = std::move(text);
     }
   }
   for (auto& r : g.requests)
-    for (const auto& [name, text] : named) replace_all(r.text, "\"@" + name + "\"", text);
+    for (const auto& [name, text] : named) zefa::test::replace_all(r.text, "\"@" + name + "\"", text);
   return g;
 }
 
@@ -393,7 +359,7 @@ int main() {
   std::map<std::string, std::string> named;
   const auto pages = files(root / "docs", ".md");
   for (const auto& f : pages)
-    for (const auto& b : blocks_of(slurp(f)))
+    for (const auto& b : zefa::test::doc_blocks(f))
       if (b.tag == "json" && !b.name.empty()) named[b.name] = b.text;
   for (const auto& f : pages) groups.push_back(docs_group(f, named));
 
