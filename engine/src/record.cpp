@@ -182,7 +182,7 @@ bool split_external(const std::string_view* names, size_t count, const json::Val
 
 bool check_unit(const json::Value* payload, Reader& r) {
   if (!payload || payload->is_null()) return true;
-  if (r.content && payload->is_object() && payload->size() == 0) return true;
+  if ((r.content || r.unit_object) && payload->is_object() && payload->size() == 0) return true;
   return r.fail(invalid_type(*payload, "unit"));
 }
 

@@ -278,6 +278,9 @@ class Reader {
   // elements are reported as "N elements in sequence" rather than "fewer
   // elements in array".
   bool content = false;
+  // True where a caller lets enumerations and unit alternatives take {} in
+  // place of null outside held-back content too (UnitObjectScope).
+  bool unit_object = false;
 
   // Records the failure; returns false so codecs can `return r.fail(...)`.
   bool fail(std::string message) {
@@ -290,18 +293,21 @@ class Reader {
   std::string message_;
 };
 
-// Sets Reader::content for one nested read and restores it afterwards.
-class ContentScope {
+// Sets one flag of a Reader for one nested read and restores it afterwards.
+template <bool Reader::*Flag>
+class FlagScope {
  public:
-  ContentScope(Reader& r, bool content) : r_(r), saved_(r.content) { r.content = content; }
-  ~ContentScope() { r_.content = saved_; }
-  ContentScope(const ContentScope&) = delete;
-  ContentScope& operator=(const ContentScope&) = delete;
+  FlagScope(Reader& r, bool on) : r_(r), saved_(r.*Flag) { r.*Flag = on; }
+  ~FlagScope() { r_.*Flag = saved_; }
+  FlagScope(const FlagScope&) = delete;
+  FlagScope& operator=(const FlagScope&) = delete;
 
  private:
   Reader& r_;
   bool saved_;
 };
+using ContentScope = FlagScope<&Reader::content>;
+using UnitObjectScope = FlagScope<&Reader::unit_object>;
 
 // How one type is read and written. Specialise for a type of its own kind:
 //   static bool read(const json::Value& v, T& out, Reader& r);  // false after r.fail

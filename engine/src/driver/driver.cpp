@@ -8,7 +8,7 @@ namespace zefa::record {
 
 bool Codec<driver::Setting>::read(const json::Value& v, driver::Setting& out, Reader& r) {
   // The unit alternative takes {} in place of null, as held-back content does.
-  ContentScope unit_form(r, true);
+  UnitObjectScope unit_form(r, true);
   return detail::read_variant(detail::variant_ops_v<driver::Setting>, v, &out, r);
 }
 
@@ -35,9 +35,18 @@ bool read_into(const Value& v, T& out, record::Reader& r) {
   return record::Codec<T>::read(v, out, r);
 }
 
+// The kinds of the plans and of the binding sources (inside the assembly)
+// take {} in place of null, one rule for both; the covers' and motions' own
+// enumerations do not.
+template <class T>
+bool read_with_kinds(const Value& v, T& out, record::Reader& r) {
+  record::UnitObjectScope kinds(r, true);
+  return read_into(v, out, r);
+}
+
 bool read_state(size_t key, const Value& v, Driver& d, record::Reader& r) {
   switch (key) {
-    case 0: return read_into(v, d.assembly, r);
+    case 0: return read_with_kinds(v, d.assembly, r);
     case 1: return read_into(v, d.covers, r);
     case 2: return read_into(v, d.motions, r);
     case 3: return read_into(v, d.delta, r);
@@ -58,7 +67,7 @@ bool read_config(size_t key, const Value& v, DriverConfig& c, record::Reader& r)
   switch (key) {
     case 0: c.device = v; return true;
     case 1: c.block = v; return true;
-    case 2: return read_into(v, c.plans, r);
+    case 2: return read_with_kinds(v, c.plans, r);
     case 3: return read_into(v, c.adapter, r);
     case 4: return read_into(v, c.switches, r);
     default: return read_into(v, c.own_blocks, r);

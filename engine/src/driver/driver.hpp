@@ -158,7 +158,9 @@ struct Driver {
   Value serialize() const;
   // Reads a state document: state members first (the first missing one is
   // reported before any configuration member), then the configuration;
-  // unknown members are dropped. Fails with the record reader's message.
+  // unknown members are dropped. The kinds inside the plans and the binding
+  // sources also read from {"name": {}}; they are written back as the name.
+  // Fails with the record reader's message.
   static Result<Driver, std::string> deserialize(const Value& v);
 
   // Whether a document from the host holds together: a descriptor object
