@@ -3,15 +3,16 @@
  * for one device, feeds it a session of inputs and carries out what the
  * driver answers, printing what a real host would do. It runs the session
  * twice: with a stateless driver ("create", "handle") and with a live one
- * ("open", "drive", "close").
+ * ("open", "drive", "snapshot", "close").
  *
  *   zefa-host SETUP.jsonl SESSION.jsonl
  *
  * SETUP holds requests as the files of examples/ do: the host sends its
  * "install_rules" requests as they are and takes "rules_id", "device" and
  * "options" from its first "create" or "open" request. SESSION holds one
- * event a line: {"now":T,"input":INPUT}, or {"now":T} to let the clock run
- * to T. Lines starting with '#' are comments in both.
+ * event a line: {"now":T,"input":INPUT}, {"now":T} to let the clock run to
+ * T, or {"now":T,"restart":true} to restart the host at T. Lines starting
+ * with '#' are comments in both.
  *
  * Built with -DHOST_DLOPEN, it loads the library with dlopen instead of
  * being linked with it.
@@ -219,6 +220,7 @@ typedef struct {
   char* state;           /* stateless driver: its state document, whole */
   char* handle;          /* live driver: its handle */
   char* settings;        /* the last settings block */
+  char* descriptor;      /* the last descriptor: a driver sends it once */
   Timer timers[16];      /* plenty for the drivers of this example */
   int armed;
 } Device;
@@ -239,6 +241,15 @@ static void set_timer(Device* d, const char* name, double due) {
   d->timers[d->armed++].due = due;
 }
 
+/* Publishes the device: here, prints its properties. */
+static void describe(const char* how, const char* desc) {
+  const char* props = member(desc, "props");
+  const char* name;
+  printf("  %s; properties:", how);
+  while ((name = next_item(&props))) printf(" %.*s", length(name), name);
+  printf("\n");
+}
+
 /* Carries out a driver's outputs, in their order. */
 static void carry_out(Device* d, const char* outputs, double now) {
   const char* out;
@@ -246,11 +257,9 @@ static void carry_out(Device* d, const char* outputs, double now) {
     const char* type = member(out, "type");
     const char* prop = member(out, "prop");
     if (is(type, "\"descriptor\"")) {
-      const char* props = member(member(out, "desc"), "props");
-      const char* name;
-      printf("  describe the device; properties:");
-      while ((name = next_item(&props))) printf(" %.*s", length(name), name);
-      printf("\n");
+      free(d->descriptor);
+      d->descriptor = copy_value(member(out, "desc"));
+      describe("describe the device", d->descriptor);
     } else if (is(type, "\"value\"")) {
       const char* value = member(out, "value");
       printf("  publish %.*s = %.*s\n", length(prop), prop, length(value), value);
@@ -327,7 +336,102 @@ static char* next_line(FILE* f, char** line, size_t* cap) {
   return NULL;
 }
 
-static void run_session(Device* d, FILE* session) {
+/* Sends the "install_rules" requests of the setup file. Answers a copy of its
+ * first "create" or "open" request, or NULL; the caller frees it. */
+static char* install_packs(FILE* setup) {
+  const char* value;
+  char* line = NULL;
+  size_t cap = 0;
+  char* create = NULL;
+  rewind(setup);
+  while (next_line(setup, &line, &cap)) {
+    const char* op = member(line, "op");
+    if (is(op, "\"install_rules\"")) {
+      char* reply = call(&value, "%s", line);
+      if (!reply) continue; /* reported; building the driver fails in turn */
+      engine_free(reply);
+      printf("install rule pack %.*s\n", length(member(line, "rules_id")), member(line, "rules_id"));
+    } else if ((is(op, "\"create\"") || is(op, "\"open\"")) && !create) {
+      create = need(strdup(line));
+    }
+  }
+  free(line);
+  return create;
+}
+
+static void forget(Device* d) {
+  free(d->rules_id);
+  free(d->state);
+  free(d->handle);
+  free(d->settings);
+  free(d->descriptor);
+  while (d->armed) cancel_timer(d, d->timers[0].name);
+}
+
+/* --- A restart ----------------------------------------------------------- */
+
+/* What the host keeps of a device across a restart, as the text it would
+ * write to its store. The state document names the armed timers but not
+ * when they fall due, and a driver sends its descriptor once, so the host
+ * keeps both itself. */
+typedef struct {
+  char* rules_id;
+  char* state; /* of a live driver: its snapshot */
+  char* settings;
+  char* descriptor;
+  char* timers; /* [{"name":NAME,"due":T},...] */
+} Kept;
+
+/* Takes out of d what the host keeps. No request builds a live driver from
+ * a stored document, so a live driver's snapshot is kept as the document of
+ * a stateless one; the library of a new process would have forgotten the
+ * live driver, which this one closes. */
+static Kept keep(Device* d) {
+  const char* value;
+  char* reply;
+  if (d->handle) {
+    reply = need(call(&value, "{\"op\":\"snapshot\",\"handle\":%s}", d->handle));
+    d->state = copy_value(value);
+    engine_free(reply);
+    reply = need(call(&value, "{\"op\":\"close\",\"handle\":%s}", d->handle));
+    printf("  keep the driver's snapshot as its state document; close the driver: %.*s\n", length(value), value);
+    engine_free(reply);
+  }
+  char* timers = need(strdup(""));
+  for (int i = 0; i < d->armed; i++) {
+    char* more = format("%s%s{\"name\":%s,\"due\":%.17g}", timers, i ? "," : "", d->timers[i].name, d->timers[i].due);
+    free(timers);
+    timers = more;
+  }
+  Kept k = {d->rules_id, d->state, d->settings, d->descriptor, format("[%s]", timers)};
+  free(timers);
+  d->rules_id = d->state = d->settings = d->descriptor = NULL;
+  printf("  keep the state document, the settings block, the descriptor and each armed timer's due time\n");
+  return k;
+}
+
+/* The host restarts: it drops everything but what it kept and starts again
+ * from that, as from its store. A new process of the library has no packs,
+ * so the host installs them again. */
+static void restart(Device* d, FILE* setup) {
+  Kept k = keep(d);
+  forget(d);
+  free(install_packs(setup));
+  *d = (Device){.rules_id = k.rules_id, .state = k.state, .settings = k.settings, .descriptor = k.descriptor};
+  if (d->descriptor) describe("describe the device as kept", d->descriptor);
+  const char* at = k.timers;
+  const char* timer;
+  while ((timer = next_item(&at))) {
+    char* name = copy_value(member(timer, "name"));
+    double due = strtod(member(timer, "due"), NULL);
+    set_timer(d, name, due);
+    printf("  arm timer %s for t=%g\n", name, due);
+    free(name);
+  }
+  free(k.timers);
+}
+
+static void run_session(Device* d, FILE* session, FILE* setup) {
   char* line = NULL;
   size_t cap = 0;
   rewind(session);
@@ -339,6 +443,11 @@ static void run_session(Device* d, FILE* session) {
     }
     double now = strtod(at, NULL);
     run_clock(d, now);
+    if (is(member(line, "restart"), "true")) {
+      printf("t=%g restart\n", now);
+      restart(d, setup);
+      continue;
+    }
     const char* input = member(line, "input");
     if (!input) continue;
     char* text = copy_value(input);
@@ -347,14 +456,6 @@ static void run_session(Device* d, FILE* session) {
     free(text);
   }
   free(line);
-}
-
-static void forget(Device* d) {
-  free(d->rules_id);
-  free(d->state);
-  free(d->handle);
-  free(d->settings);
-  while (d->armed) cancel_timer(d, d->timers[0].name);
 }
 
 int main(int argc, char** argv) {
@@ -373,20 +474,7 @@ int main(int argc, char** argv) {
   /* The rule pack, and the device to drive. */
   const char* value;
   char* reply;
-  char* line = NULL;
-  size_t cap = 0;
-  char* create = NULL;
-  while (next_line(setup, &line, &cap)) {
-    const char* op = member(line, "op");
-    if (is(op, "\"install_rules\"")) {
-      if (!(reply = call(&value, "%s", line))) return 1;
-      engine_free(reply);
-      printf("install rule pack %.*s\n", length(member(line, "rules_id")), member(line, "rules_id"));
-    } else if ((is(op, "\"create\"") || is(op, "\"open\"")) && !create) {
-      create = need(strdup(line));
-    }
-  }
-  free(line);
+  char* create = install_packs(setup);
   const char* device = create ? member(create, "device") : NULL;
   if (!device) {
     fprintf(stderr, "zefa-host: no \"create\" or \"open\" request with a \"device\" in %s\n", argv[1]);
@@ -401,7 +489,7 @@ int main(int argc, char** argv) {
   if (!(reply = call(&value, "{\"op\":\"create\",\"rules_id\":%s,%s}", d.rules_id, device_options))) return 1;
   d.state = copy_value(member(value, "driver"));
   engine_free(reply);
-  run_session(&d, session);
+  run_session(&d, session, setup);
   forget(&d);
 
   printf("== a live driver\n");
@@ -409,10 +497,12 @@ int main(int argc, char** argv) {
   if (!(reply = call(&value, "{\"op\":\"open\",\"rules_id\":%s,%s}", d.rules_id, device_options))) return 1;
   d.handle = copy_value(member(value, "handle"));
   engine_free(reply);
-  run_session(&d, session);
-  if (!(reply = call(&value, "{\"op\":\"close\",\"handle\":%s}", d.handle))) return 1;
-  printf("close the driver: %.*s\n", length(value), value);
-  engine_free(reply);
+  run_session(&d, session, setup);
+  if (d.handle) { /* still live: no restart took it out of the library */
+    if (!(reply = call(&value, "{\"op\":\"close\",\"handle\":%s}", d.handle))) return 1;
+    printf("close the driver: %.*s\n", length(value), value);
+    engine_free(reply);
+  }
   forget(&d);
 
   free(device_options);
