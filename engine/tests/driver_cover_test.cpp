@@ -1,11 +1,13 @@
 // The cover model from the case tables of data/cases: cover settings (whose
 // reader messages a pack's schema never lets through), covers, the motion
-// tracker; and, through the C API, settings blocks that build the driver again.
+// tracker; and, through the C API, settings blocks that build the driver again
+// and the instruction words a report can match.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/cover.hpp"
@@ -128,23 +130,23 @@ TEST(DriverMotion, FormAndScenarios) {
 }
 
 // A driver as a host keeps it: its state document ("create", "handle") or a
-// live driver ("open", "drive"), built with `own` as the device's own
-// override block.
+// live driver ("open", "drive") of the installed pack `rules_id`.
 class HostDriver {
  public:
-  HostDriver(bool live, const Value& own) : live_(live) {
-    json::Object options{{"device_settings", Value(true)},
-                         {"dpmap", test::J(R"({"1":"control","2":"percent_control","3":"percent_state",)"
-                                           R"("4":"angle","5":"blind_control","6":"blind_state"})")}};
-    if (!own.is_null()) options.insert_or_assign("overrides", Value(json::Object{{"c1", own}}));
+  HostDriver(bool live, std::string rules_id, const Value& device, Value options)
+      : live_(live), rules_id_(std::move(rules_id)) {
     const Value r = ask(json::Object{{"op", Value(live ? "open" : "create")},
-                                     {"rules_id", Value("cover_switches")},
-                                     {"device", device()},
-                                     {"options", Value(std::move(options))}});
+                                     {"rules_id", Value(rules_id_)},
+                                     {"device", device},
+                                     {"options", std::move(options)}});
     error = r["ok"].as_bool() ? "" : r.dump();
     if (live) handle_ = r["value"]["handle"];
     else doc_ = r["value"]["driver"];
   }
+  // The driver of the "cover_switches" pack, built with `own` as the
+  // device's own override block.
+  HostDriver(bool live, const Value& own)
+      : HostDriver(live, "cover_switches", device(), switches_options(own)) {}
   HostDriver(const HostDriver&) = delete;
   HostDriver& operator=(const HostDriver&) = delete;
   ~HostDriver() {
@@ -156,7 +158,7 @@ class HostDriver {
     json::Object request{{"op", Value(live_ ? "drive" : "handle")}, {"now", Value(now)}, {"input", in}};
     if (live_) request.insert_or_assign("handle", handle_);
     else {
-      request.insert_or_assign("rules_id", Value("cover_switches"));
+      request.insert_or_assign("rules_id", Value(rules_id_));
       request.insert_or_assign("driver", doc_);
     }
     const Value r = ask(std::move(request));
@@ -175,6 +177,13 @@ class HostDriver {
   std::string error;  // the reply when the build failed
 
  private:
+  static Value switches_options(const Value& own) {
+    json::Object options{{"device_settings", Value(true)},
+                         {"dpmap", test::J(R"({"1":"control","2":"percent_control","3":"percent_state",)"
+                                           R"("4":"angle","5":"blind_control","6":"blind_state"})")}};
+    if (!own.is_null()) options.insert_or_assign("overrides", Value(json::Object{{"c1", own}}));
+    return Value(std::move(options));
+  }
   static Value device() {
     const std::string range = R"("{\"range\":[\"open\",\"stop\",\"close\"]}")";
     const std::string percent = R"("{\"min\":0,\"max\":100,\"scale\":0,\"step\":1}")";
@@ -187,6 +196,7 @@ class HostDriver {
   }
 
   bool live_;
+  std::string rules_id_;
   Value doc_;
   Value handle_;
 };
@@ -278,6 +288,70 @@ TEST(DriverCover, SettingsBlockBuildsTheDriverAgain) {
       const json::Array synced = rebuilt.input(sync, 1).arr();
       EXPECT_NE(std::find(synced.begin(), synced.end(), published), synced.end()) << where;
       EXPECT_EQ(rebuilt.input(report(test::J(f.probe)), 2).dump(), f.seen) << where;
+    }
+  }
+}
+
+// A word that is a JSON object stands for "no such word" (the Boolean
+// instruction's stop word is {"never":true}; a pack's word set may hold one
+// too): a device reporting that very object has said no word, so a moving
+// cover goes on moving. Each row: the mode (through the device's own block),
+// the instruction's type, then reports after "connected" with the outputs of
+// each; the word reports are the last two.
+TEST(DriverMotion, ObjectWordsMatchNoReport) {
+  ASSERT_TRUE(test::engine_so().loaded());
+  ASSERT_TRUE(HostDriver::ask(json::Object{{"op", Value("install_rules")},
+                                           {"rules_id", Value("motion_words")},
+                                           {"rules", test::load("motion_words_pack.json")}})["ok"]
+                  .as_bool());
+  struct Row {
+    const char* name;
+    const char* own;          // the device's own block: the state source
+    const char* control;      // the instruction datapoint's definition
+    const char* words[3];     // reports: open word, object word, close word
+    const char* seen[4];      // outputs of the position report and of each word report
+  };
+  const char* const opened = R"([{"type":"value","prop":"cover_state","value":"opening"},)"
+                             R"({"type":"set_timer","name":"c0:settle","after":20.0}])";
+  const char* const rearmed = R"([{"type":"set_timer","name":"c0:settle","after":20.0}])";
+  const char* const closed = R"([{"type":"value","prop":"cover_state","value":"closing"},)"
+                             R"({"type":"set_timer","name":"c0:settle","after":20.0}])";
+  const char* const at50 = R"([{"type":"value","prop":"available","value":true},)"
+                           R"({"type":"value","prop":"cover_state","value":"stopped"},)"
+                           R"({"type":"value","prop":"position","value":50}])";
+  const char* const boolean = R"({"type":"Boolean","values":"{}"})";
+  const char* const words = R"({"type":"Enum","values":"{\"range\":[\"open\",\"close\",\"stop\"]}"})";
+  const Row rows[] = {
+      {"inferred, Boolean", "null", boolean, {"true", R"({"never":true})", "false"}, {at50, opened, rearmed, closed}},
+      {"inferred, pack word set", "null", words, {R"("open")", R"({"halt":1})", R"("close")"},
+       {at50, opened, rearmed, closed}},
+      {"control, Boolean", R"({"cover":{"state_source":"control"}})", boolean,
+       {"true", R"({"never":true})", "false"},
+       {at50, R"([{"type":"value","prop":"cover_state","value":"opening"}])", "[]",
+        R"([{"type":"value","prop":"cover_state","value":"closing"}])"}},
+      {"control, pack word set", R"({"cover":{"state_source":"control"}})", words,
+       {R"("open")", R"({"halt":1})", R"("close")"},
+       {at50, R"([{"type":"value","prop":"cover_state","value":"opening"}])", "[]",
+        R"([{"type":"value","prop":"cover_state","value":"closing"}])"}},
+  };
+  const std::string percent = R"({"type":"Integer","values":"{\"min\":0,\"max\":100,\"scale\":0,\"step\":1}"})";
+  for (bool live : {false, true}) {
+    for (const Row& row : rows) {
+      const std::string where = std::string(live ? "open, " : "create, ") + row.name;
+      const Value device = test::J(R"({"id":"c1","product_id":"pc","category":"cl","function":{"control":)" +
+                                   std::string(row.control) + R"(},"status_range":{"percent_state":)" + percent +
+                                   "}}");
+      json::Object options{{"dpmap", test::J(R"({"1":"control","3":"percent_state"})")}};
+      if (const Value own = test::J(row.own); !own.is_null())
+        options.insert_or_assign("overrides", Value(json::Object{{"c1", own}}));
+      HostDriver driver(live, "motion_words", device, Value(std::move(options)));
+      ASSERT_EQ(driver.error, "") << where;
+      driver.input(test::J(R"({"type":"connected"})"), 1);
+      EXPECT_EQ(driver.input(report(test::J(R"({"3":50})")), 2).dump(), row.seen[0]) << where;
+      for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(driver.input(report(test::J(std::string(R"({"1":)") + row.words[i] + "}")), 3 + i).dump(),
+                  row.seen[i + 1])
+            << where << ", report " << row.words[i];
     }
   }
 }

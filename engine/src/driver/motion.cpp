@@ -19,12 +19,16 @@ bool in(const std::optional<std::string>& code, std::span<const std::string> cha
   return code && std::find(changed.begin(), changed.end(), *code) != changed.end();
 }
 
+// An object word stands for "no such word" (a Boolean instruction has no
+// stop value), so a device that reports that object has still said nothing.
+bool says(const Value& w, const Value& word) { return !word.is_object() && w == word; }
+
 // The word an instruction value means, first of stop, open, close; none when
 // it matches none of them.
 std::optional<MotionState> word(const Value& words, const Value& w) {
-  if (w == words["stop"]) return MotionState::Stopped;
-  if (w == words["open"]) return MotionState::Opening;
-  if (w == words["close"]) return MotionState::Closing;
+  if (says(w, words["stop"])) return MotionState::Stopped;
+  if (says(w, words["open"])) return MotionState::Opening;
+  if (says(w, words["close"])) return MotionState::Closing;
   return std::nullopt;
 }
 
