@@ -9,10 +9,11 @@
  *
  * SETUP holds requests as the files of examples/ do: the host sends its
  * "install_rules" requests as they are and takes "rules_id", "device" and
- * "options" from its first "create" or "open" request. SESSION holds one
- * event a line: {"now":T,"input":INPUT}, {"now":T} to let the clock run to
- * T, or {"now":T,"restart":true} to restart the host at T. Lines starting
- * with '#' are comments in both.
+ * "options" from its first "create" or "open" request, which must name its
+ * pack by "rules_id": a setup file whose request carries the pack inline as
+ * "rules" is refused. SESSION holds one event a line: {"now":T,"input":INPUT},
+ * {"now":T} to let the clock run to T, or {"now":T,"restart":true} to
+ * restart the host at T. Lines starting with '#' are comments in both.
  *
  * Built with -DHOST_DLOPEN, it loads the library with dlopen instead of
  * being linked with it.
@@ -170,7 +171,8 @@ static const struct {
     {"override: ", 0, "an override block is wrong"},
     {"unsupported: ", 0, "the device cannot do it"},
     {"input: ", 0, "the input could not be read"},
-    {"handle: ", 0, "no live driver has this handle"},
+    {"handle: no open driver ", 0, "no live driver has this handle"},
+    {"old: no open driver ", 0, "no live driver has the old handle"},
 };
 
 /* The error of a failed reply: what it means to the host, and the message. */
@@ -478,6 +480,15 @@ int main(int argc, char** argv) {
   const char* device = create ? member(create, "device") : NULL;
   if (!device) {
     fprintf(stderr, "zefa-host: no \"create\" or \"open\" request with a \"device\" in %s\n", argv[1]);
+    return 1;
+  }
+  /* The requests that build and drive the driver name the pack by its
+   * "rules_id". A pack inline as "rules" is installed nowhere, and would win
+   * over a "rules_id" beside it: such a setup file is refused. */
+  const char* rules = member(create, "rules");
+  if (!member(create, "rules_id") || (rules && !is(rules, "null"))) {
+    fprintf(stderr, "zefa-host: the first \"create\" or \"open\" request in %s must name its pack by \"rules_id\", "
+            "not carry it inline as \"rules\"\n", argv[1]);
     return 1;
   }
   const char* options = member(create, "options");
