@@ -173,6 +173,10 @@ class HostDriver {
   }
 
   static Value ask(json::Object request) { return test::J(test::engine_so().call(Value(std::move(request)))); }
+  static bool install(const char* rules_id, const char* file) {
+    return ask(json::Object{{"op", Value("install_rules")}, {"rules_id", Value(rules_id)}, {"rules", test::load(file)}})
+        ["ok"].as_bool();
+  }
 
   std::string error;  // the reply when the build failed
 
@@ -212,10 +216,7 @@ Value report(const Value& dps) {
 // "cover_defaults" name no boolean setting.
 TEST(DriverCover, SettingsBlockBuildsTheDriverAgain) {
   ASSERT_TRUE(test::engine_so().loaded());
-  ASSERT_TRUE(HostDriver::ask(json::Object{{"op", Value("install_rules")},
-                                           {"rules_id", Value("cover_switches")},
-                                           {"rules", test::load("cover_switches_pack.json")}})["ok"]
-                  .as_bool());
+  ASSERT_TRUE(HostDriver::install("cover_switches", "cover_switches_pack.json"));
   struct Flip {
     const char* prop;
     const char* value;
@@ -296,14 +297,12 @@ TEST(DriverCover, SettingsBlockBuildsTheDriverAgain) {
 // instruction's stop word is {"never":true}; a pack's word set may hold one
 // too): a device reporting that very object has said no word, so a moving
 // cover goes on moving. Each row: the mode (through the device's own block),
-// the instruction's type, then reports after "connected" with the outputs of
-// each; the word reports are the last two.
+// the instruction's type, and after "connected" and a position report, three
+// instruction reports (open word, object word, close word) with the outputs
+// of each.
 TEST(DriverMotion, ObjectWordsMatchNoReport) {
   ASSERT_TRUE(test::engine_so().loaded());
-  ASSERT_TRUE(HostDriver::ask(json::Object{{"op", Value("install_rules")},
-                                           {"rules_id", Value("motion_words")},
-                                           {"rules", test::load("motion_words_pack.json")}})["ok"]
-                  .as_bool());
+  ASSERT_TRUE(HostDriver::install("motion_words", "motion_words_pack.json"));
   struct Row {
     const char* name;
     const char* own;          // the device's own block: the state source
