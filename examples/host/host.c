@@ -480,6 +480,7 @@ int main(int argc, char** argv) {
   const char* device = create ? member(create, "device") : NULL;
   if (!device) {
     fprintf(stderr, "zefa-host: no \"create\" or \"open\" request with a \"device\" in %s\n", argv[1]);
+    free(create);
     return 1;
   }
   /* The requests that build and drive the driver name the pack by its
@@ -489,6 +490,7 @@ int main(int argc, char** argv) {
   if (!member(create, "rules_id") || (rules && !is(rules, "null"))) {
     fprintf(stderr, "zefa-host: the first \"create\" or \"open\" request in %s must name its pack by \"rules_id\", "
             "not carry it inline as \"rules\"\n", argv[1]);
+    free(create);
     return 1;
   }
   const char* options = member(create, "options");
